@@ -1,0 +1,63 @@
+// com.zelquor.Paneveil.helper: the per-user process that owns the lock.
+// Started by the session bus on demand (or by the user's service manager);
+// exits cleanly, so it is not restarted, when it cannot serve anyone.
+
+#include "BusPeerIdentity.h"
+#include "Constants.h"
+#include "DisplayProbe.h"
+#include "HelperBusListener.h"
+#include "HelperDelegate.h"
+#include "Log.h"
+#include "UnavailableComponents.h"
+
+#include <QDBusConnection>
+#include <QGuiApplication>
+
+namespace {
+const QString logPrefix = QStringLiteral("[PaneveilHelper] ");
+const QString serviceName = QString::fromLatin1(PVConstants::helperMachServiceName);
+
+int exitCleanly(const QString &reason)
+{
+    pvLog(logPrefix + reason + QStringLiteral("; exiting"));
+    return 0;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The helper draws and grabs on X11 itself, and no input method may see
+    // what is typed into it.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("QT_IM_MODULE");
+
+    QString why;
+    if (!x11DisplayReachable(&why))
+        return exitCleanly(why);
+
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return exitCleanly(QStringLiteral("no session bus (%1)").arg(bus.lastError().message()));
+
+    HelperDelegate delegate(unavailableComponents());
+    HelperBusListener listener(delegate, bus, busPeerCheck(bus, QString::fromLatin1(PVConstants::appCodeSigningRequirement)));
+    QObject::connect(&listener, &HelperBusListener::busDisconnected, &application, [] {
+        pvLog(logPrefix + QStringLiteral("the session bus went away; exiting"));
+        QCoreApplication::exit(0);
+    });
+
+    switch (listener.resume(&why)) {
+    case HelperBusListener::ResumeResult::Listening:
+        break;
+    case HelperBusListener::ResumeResult::NameTaken:
+        return exitCleanly(why);
+    case HelperBusListener::ResumeResult::Failed:
+        pvLog(logPrefix + why);
+        return 1;
+    }
+    pvLog(logPrefix + QStringLiteral("listening on %1").arg(serviceName));
+    return application.exec();
+}

@@ -1,0 +1,1 @@
+paneveil_add_test(tst_lockmanager SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_lockmanager.cpp LIBS paneveil_helper_core)
