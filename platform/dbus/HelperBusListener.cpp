@@ -1,0 +1,192 @@
+#include "HelperBusListener.h"
+
+#include "BusAppConnection.h"
+#include "BusWireTypes.h"
+#include "Constants.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QDBusVirtualObject>
+
+namespace {
+
+const QString helperInterface = QString::fromLatin1(PVBus::helperInterface);
+
+} // namespace
+
+// Receives every call to the helper object, on whatever thread QtDBus uses,
+// and hands it to the listener's thread.
+class HelperBusObject final : public QDBusVirtualObject {
+public:
+    explicit HelperBusObject(HelperBusListener &listener)
+        : m_listener(listener)
+        , m_introspection(BusWire::interfaceElement(QStringLiteral("com.zelquor.Paneveil.PaneveilHelperProtocol.xml")))
+    {
+    }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
+    {
+        if (message.type() != QDBusMessage::MethodCallMessage)
+            return false;
+        message.setDelayedReply(true);
+        QMetaObject::invokeMethod(m_listener.m_context, [this, message] { m_listener.receive(message); },
+                                  Qt::QueuedConnection);
+        return true;
+    }
+
+    QString introspect(const QString &) const override { return m_introspection; }
+
+private:
+    HelperBusListener &m_listener;
+    const QString m_introspection;
+};
+
+HelperBusListener::HelperBusListener(HelperDelegate &delegate, QDBusConnection bus, BusPeerCheck peerCheck)
+    : m_delegate(delegate)
+    , m_bus(std::move(bus))
+    , m_peerCheck(std::move(peerCheck))
+    , m_context(new QObject)
+    , m_object(new HelperBusObject(*this))
+{
+    m_thread.setObjectName(QStringLiteral("com.zelquor.Paneveil.helper.bus"));
+    m_context->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
+    m_thread.start();
+    // The watcher belongs to the listener's thread, like the peer table it updates.
+    QMetaObject::invokeMethod(
+        m_context,
+        [this] {
+            m_watcher = new QDBusServiceWatcher(QString(), m_bus, QDBusServiceWatcher::WatchForUnregistration, m_context);
+            connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, m_context,
+                    [this](const QString &name) { forget(name); });
+        },
+        Qt::BlockingQueuedConnection);
+    m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"), QStringLiteral("org.freedesktop.DBus.Local"),
+                  QStringLiteral("Disconnected"), this, SLOT(onLocalDisconnected()));
+}
+
+HelperBusListener::~HelperBusListener()
+{
+    m_bus.unregisterObject(QString::fromLatin1(PVBus::helperObjectPath));
+    m_thread.quit();
+    m_thread.wait();
+    delete m_object;
+}
+
+HelperBusListener::ResumeResult HelperBusListener::resume(QString *error)
+{
+    if (!m_bus.registerVirtualObject(QString::fromLatin1(PVBus::helperObjectPath), m_object)) {
+        *error = QStringLiteral("could not publish %1: %2").arg(QString::fromLatin1(PVBus::helperObjectPath),
+                                                                 m_bus.lastError().message());
+        return ResumeResult::Failed;
+    }
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = m_bus.interface()->registerService(
+        QString::fromLatin1(PVConstants::helperMachServiceName), QDBusConnectionInterface::DontQueueService,
+        QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid()) {
+        *error = reply.error().message();
+        return ResumeResult::Failed;
+    }
+    if (reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        *error = QStringLiteral("%1 is already owned by another process").arg(QString::fromLatin1(PVConstants::helperMachServiceName));
+        return ResumeResult::NameTaken;
+    }
+    return ResumeResult::Listening;
+}
+
+void HelperBusListener::onLocalDisconnected()
+{
+    Q_EMIT busDisconnected();
+}
+
+HelperBusListener::Peer &HelperBusListener::peerFor(const QString &uniqueName)
+{
+    auto found = m_peers.find(uniqueName);
+    if (found != m_peers.end())
+        return *found;
+    // Watch before checking, so a peer that leaves during the check is still forgotten.
+    m_watcher->addWatchedService(uniqueName);
+    Peer peer;
+    const PVIdentity::PeerCheck verdict = m_peerCheck(uniqueName);
+    if (verdict.accepted) {
+        peer.admitted = true;
+        peer.connection = std::make_shared<BusAppConnection>(m_bus, uniqueName);
+        peer.target = &m_delegate.acceptConnection(peer.connection);
+    } else {
+        peer.refusal = verdict.reason;
+    }
+    return *m_peers.insert(uniqueName, std::move(peer));
+}
+
+void HelperBusListener::forget(const QString &uniqueName)
+{
+    m_watcher->removeWatchedService(uniqueName);
+    const Peer peer = m_peers.take(uniqueName);
+    if (peer.connection)
+        m_delegate.connectionInvalidated(peer.connection);
+}
+
+void HelperBusListener::receive(const QDBusMessage &message)
+{
+    if (!message.interface().isEmpty() && message.interface() != helperInterface) {
+        m_bus.send(message.createErrorReply(QDBusError::UnknownInterface,
+                                            QStringLiteral("No interface %1 at this path").arg(message.interface())));
+        return;
+    }
+    const Peer &peer = peerFor(message.service());
+    if (!peer.admitted) {
+        m_bus.send(message.createErrorReply(QDBusError::AccessDenied,
+                                            QStringLiteral("Paneveil refuses this caller: %1").arg(peer.refusal)));
+        return;
+    }
+    dispatch(*peer.target, message);
+}
+
+void HelperBusListener::dispatch(PaneveilHelperProtocol &target, const QDBusMessage &message)
+{
+    static const QHash<QString, QString> signatures = {
+        {QString::fromLatin1(BusMember::lock), QString()},
+        {QString::fromLatin1(BusMember::unlock), QStringLiteral("b")},
+        {QString::fromLatin1(BusMember::getStatus), QString()},
+        {QString::fromLatin1(BusMember::updateSettings), QStringLiteral("ay")},
+        {QString::fromLatin1(BusMember::helperVersion), QString()},
+        {QString::fromLatin1(BusMember::getPermissionStatus), QString()},
+    };
+    const QString member = message.member();
+    const auto expected = signatures.constFind(member);
+    if (expected == signatures.constEnd()) {
+        m_bus.send(message.createErrorReply(QDBusError::UnknownMethod,
+                                            QStringLiteral("No method %1 in %2").arg(member, helperInterface)));
+        return;
+    }
+    if (message.signature() != *expected) {
+        m_bus.send(message.createErrorReply(QDBusError::InvalidArgs,
+                                            QStringLiteral("%1 takes \"%2\", not \"%3\"")
+                                                .arg(member, *expected, message.signature())));
+        return;
+    }
+
+    QDBusConnection bus = m_bus;
+    auto send = [bus, message](const QList<QVariant> &values) mutable { bus.send(message.createReply(values)); };
+    auto resultReply = [send](bool success, OptionalText text) mutable {
+        send({success, BusWire::fromOptionalText(text)});
+    };
+    if (member == QLatin1String(BusMember::lock)) {
+        target.lockWithReply(resultReply);
+    } else if (member == QLatin1String(BusMember::unlock)) {
+        target.unlockWithAuth(message.arguments().at(0).toBool(), resultReply);
+    } else if (member == QLatin1String(BusMember::getStatus)) {
+        target.getStatusWithReply([send](bool isLocked, OptionalDate since) mutable {
+            send({isLocked, BusWire::fromOptionalDate(since)});
+        });
+    } else if (member == QLatin1String(BusMember::updateSettings)) {
+        target.updateSettings(message.arguments().at(0).toByteArray(),
+                              [send](bool accepted) mutable { send({accepted}); });
+    } else if (member == QLatin1String(BusMember::helperVersion)) {
+        target.helperVersionWithReply([send](QString version) mutable { send({version}); });
+    } else {
+        target.getPermissionStatusWithReply([send](bool accessibility, bool inputMonitoring) mutable {
+            send({accessibility, inputMonitoring});
+        });
+    }
+}
