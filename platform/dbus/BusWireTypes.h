@@ -5,6 +5,7 @@
 #include "XPCProtocol.h"
 
 #include <QDBusArgument>
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
 #include <QList>
@@ -65,6 +66,10 @@ inline std::optional<OptionalDate> toOptionalDate(const QVariant &value)
     return OptionalDate{QDateTime::fromMSecsSinceEpoch(qint64(seconds.first() * 1000.0), Qt::UTC)};
 }
 
+inline constexpr const char introspectionHeader[] =
+    "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+    " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n";
+
 // The <interface> element of one of the introspection files kept in the
 // repository (compiled in as resources), as QDBusVirtualObject::introspect wants it.
 inline QString interfaceElement(const QString &fileName)
@@ -77,6 +82,19 @@ inline QString interfaceElement(const QString &fileName)
     const qsizetype begin = xml.indexOf(QStringLiteral("<interface"));
     const qsizetype end = xml.indexOf(endTag);
     return begin < 0 || end < 0 ? QString() : xml.mid(begin, end + endTag.size() - begin) + QLatin1Char('\n');
+}
+
+// Answers a standard Introspect call for an object serving one interface.
+// Introspection is public, so it needs no identity check. Returns whether
+// the message was such a call.
+inline bool answerIntrospection(const QDBusMessage &message, const QDBusConnection &connection,
+                                const QString &interfaceXml)
+{
+    if (message.interface() != QLatin1String("org.freedesktop.DBus.Introspectable")
+        || message.member() != QLatin1String("Introspect"))
+        return false;
+    connection.send(message.createReply(QString::fromLatin1(introspectionHeader) + interfaceXml + QStringLiteral("</node>\n")));
+    return true;
 }
 
 } // namespace BusWire

@@ -33,10 +33,12 @@ public:
     {
     }
 
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
         if (message.type() != QDBusMessage::MethodCallMessage)
             return false;
+        if (BusWire::answerIntrospection(message, connection, m_introspection))
+            return true;
         message.setDelayedReply(true);
         QMetaObject::invokeMethod(&m_client, [this, message] { m_client.deliver(message); }, Qt::QueuedConnection);
         return true;
@@ -102,16 +104,21 @@ bool HelperBusClient::connectToHelper(QString *error)
     if (!handOverSessionEnvironment(error))
         return false;
 
-    QDBusMessage start = busCall(QStringLiteral("StartServiceByName"));
-    start << helperService << 0u;
-    const QDBusMessage started = m_bus.call(start);
-    if (started.type() == QDBusMessage::ErrorMessage) {
-        *error = QStringLiteral("the helper could not be started: %1").arg(started.errorMessage());
-        return false;
-    }
+    // The bus only starts names it has an activation file for, even when
+    // someone already owns them; so ask for the owner first.
     QDBusMessage owner = busCall(QStringLiteral("GetNameOwner"));
     owner << helperService;
-    const QDBusReply<QString> uniqueName = m_bus.call(owner);
+    QDBusReply<QString> uniqueName = m_bus.call(owner);
+    if (!uniqueName.isValid()) {
+        QDBusMessage start = busCall(QStringLiteral("StartServiceByName"));
+        start << helperService << 0u;
+        const QDBusMessage started = m_bus.call(start);
+        if (started.type() == QDBusMessage::ErrorMessage) {
+            *error = QStringLiteral("the helper could not be started: %1").arg(started.errorMessage());
+            return false;
+        }
+        uniqueName = m_bus.call(owner);
+    }
     if (!uniqueName.isValid()) {
         *error = QStringLiteral("the helper is not on the bus: %1").arg(uniqueName.error().message());
         return false;

@@ -14,8 +14,9 @@ const QString helperInterface = QString::fromLatin1(PVBus::helperInterface);
 
 } // namespace
 
-// Receives every call to the helper object, on whatever thread QtDBus uses,
-// and hands it to the listener's thread.
+// Receives every call to the helper object. It lives on the listener's
+// thread, so QtDBus delivers there and the main thread never waits for an
+// identity check.
 class HelperBusObject final : public QDBusVirtualObject {
 public:
     explicit HelperBusObject(HelperBusListener &listener)
@@ -24,13 +25,14 @@ public:
     {
     }
 
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
         if (message.type() != QDBusMessage::MethodCallMessage)
             return false;
+        if (BusWire::answerIntrospection(message, connection, m_introspection))
+            return true;
         message.setDelayedReply(true);
-        QMetaObject::invokeMethod(m_listener.m_context, [this, message] { m_listener.receive(message); },
-                                  Qt::QueuedConnection);
+        m_listener.receive(message);
         return true;
     }
 
@@ -50,6 +52,7 @@ HelperBusListener::HelperBusListener(HelperDelegate &delegate, QDBusConnection b
 {
     m_thread.setObjectName(QStringLiteral("com.zelquor.Paneveil.helper.bus"));
     m_context->moveToThread(&m_thread);
+    m_object->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
     m_thread.start();
     // The watcher belongs to the listener's thread, like the peer table it updates.

@@ -1,0 +1,63 @@
+// A throwaway desktop session for one test: an Xvfb server and a private
+// session bus, both started here and stopped when the object goes away.
+#pragma once
+
+#include <QDBusConnection>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class TestSession {
+public:
+    struct Options {
+        bool withDisplay = true;
+        // Folder of D-Bus activation files the bus may start services from.
+        QString serviceDirectory;
+        // Environment the bus itself runs with (activated services inherit it).
+        QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
+    };
+
+    TestSession();
+    explicit TestSession(const Options &options);
+    ~TestSession();
+    TestSession(const TestSession &) = delete;
+    TestSession &operator=(const TestSession &) = delete;
+
+    // False, with a reason, when a component could not be started.
+    bool isValid() const { return m_error.isEmpty(); }
+    const QString &error() const { return m_error; }
+
+    const QString &display() const { return m_display; }
+    const QString &busAddress() const { return m_busAddress; }
+    qint64 busPid() const { return m_bus.processId(); }
+
+    // Environment for programs run inside this session.
+    QProcessEnvironment environment() const;
+    // A fresh connection of this process to the session bus.
+    QDBusConnection connect(const QString &name) const;
+    // Stops the bus, as when a session ends.
+    void stopBus();
+
+private:
+    bool startDisplay();
+    bool startBus(const Options &options);
+
+    QTemporaryDir m_dir;
+    QProcess m_xvfb;
+    QProcess m_bus;
+    QString m_display;
+    QString m_busAddress;
+    QString m_error;
+};
+
+// Runs a program to completion inside a session; for command-line checks.
+struct RunResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+RunResult runProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                     int timeoutMs = 30000);
