@@ -134,6 +134,12 @@ QDBusConnection TestSession::connect(const QString &name) const
     return QDBusConnection::connectToBus(m_busAddress, name + QUuid::createUuid().toString(QUuid::Id128));
 }
 
+QString TestSession::busLog() const
+{
+    QFile log(m_dir.filePath(QStringLiteral("bus.log")));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
 void TestSession::stopBus()
 {
     stop(m_bus);

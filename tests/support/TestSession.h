@@ -33,6 +33,8 @@ public:
     const QString &display() const { return m_display; }
     const QString &busAddress() const { return m_busAddress; }
     qint64 busPid() const { return m_bus.processId(); }
+    // What the bus and the services it started wrote to standard error.
+    QString busLog() const;
 
     // Environment for programs run inside this session.
     QProcessEnvironment environment() const;
