@@ -14,9 +14,7 @@ const QString helperInterface = QString::fromLatin1(PVBus::helperInterface);
 
 } // namespace
 
-// Receives every call to the helper object. It lives on the listener's
-// thread, so QtDBus delivers there and the main thread never waits for an
-// identity check.
+// Receives every call to the helper object on the listener's (main) thread.
 class HelperBusObject final : public QDBusVirtualObject {
 public:
     explicit HelperBusObject(HelperBusListener &listener)
@@ -47,23 +45,11 @@ HelperBusListener::HelperBusListener(HelperDelegate &delegate, QDBusConnection b
     : m_delegate(delegate)
     , m_bus(std::move(bus))
     , m_peerCheck(std::move(peerCheck))
-    , m_context(new QObject)
+    , m_watcher(new QDBusServiceWatcher(QString(), m_bus, QDBusServiceWatcher::WatchForUnregistration, this))
     , m_object(new HelperBusObject(*this))
+    , m_checks(QStringLiteral("com.zelquor.Paneveil.helper.identity"))
 {
-    m_thread.setObjectName(QStringLiteral("com.zelquor.Paneveil.helper.bus"));
-    m_context->moveToThread(&m_thread);
-    m_object->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
-    m_thread.start();
-    // The watcher belongs to the listener's thread, like the peer table it updates.
-    QMetaObject::invokeMethod(
-        m_context,
-        [this] {
-            m_watcher = new QDBusServiceWatcher(QString(), m_bus, QDBusServiceWatcher::WatchForUnregistration, m_context);
-            connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, m_context,
-                    [this](const QString &name) { forget(name); });
-        },
-        Qt::BlockingQueuedConnection);
+    connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &HelperBusListener::forget);
     m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"), QStringLiteral("org.freedesktop.DBus.Local"),
                   QStringLiteral("Disconnected"), this, SLOT(onLocalDisconnected()));
 }
@@ -71,8 +57,6 @@ HelperBusListener::HelperBusListener(HelperDelegate &delegate, QDBusConnection b
 HelperBusListener::~HelperBusListener()
 {
     m_bus.unregisterObject(QString::fromLatin1(PVBus::helperObjectPath));
-    m_thread.quit();
-    m_thread.wait();
     delete m_object;
 }
 
@@ -102,23 +86,64 @@ void HelperBusListener::onLocalDisconnected()
     Q_EMIT busDisconnected();
 }
 
-HelperBusListener::Peer &HelperBusListener::peerFor(const QString &uniqueName)
+void HelperBusListener::receive(const QDBusMessage &message)
+{
+    if (!message.interface().isEmpty() && message.interface() != helperInterface) {
+        m_bus.send(message.createErrorReply(QDBusError::UnknownInterface,
+                                            QStringLiteral("No interface %1 at this path").arg(message.interface())));
+        return;
+    }
+    const QString uniqueName = message.service();
+    auto found = m_peers.find(uniqueName);
+    if (found != m_peers.end()) {
+        if (found->state == Peer::State::Checking)
+            found->waiting << message;
+        else
+            answer(*found, message);
+        return;
+    }
+
+    // A new peer: watch it before checking, so one that leaves during the
+    // check is still forgotten, and check it off the main thread.
+    Peer &peer = *m_peers.insert(uniqueName, Peer{});
+    peer.waiting << message;
+    m_watcher->addWatchedService(uniqueName);
+    // m_checks is joined before this object goes away, and an answer posted
+    // to a destroyed object is discarded with it.
+    m_checks.async([this, check = m_peerCheck, uniqueName] {
+        const PVIdentity::PeerCheck verdict = check(uniqueName);
+        QMetaObject::invokeMethod(this, [this, uniqueName, verdict] { checked(uniqueName, verdict); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void HelperBusListener::checked(const QString &uniqueName, const PVIdentity::PeerCheck &verdict)
 {
     auto found = m_peers.find(uniqueName);
-    if (found != m_peers.end())
-        return *found;
-    // Watch before checking, so a peer that leaves during the check is still forgotten.
-    m_watcher->addWatchedService(uniqueName);
-    Peer peer;
-    const PVIdentity::PeerCheck verdict = m_peerCheck(uniqueName);
+    if (found == m_peers.end())
+        return; // left the bus while being checked
+    Peer &peer = *found;
     if (verdict.accepted) {
-        peer.admitted = true;
+        peer.state = Peer::State::Admitted;
         peer.connection = std::make_shared<BusAppConnection>(m_bus, uniqueName);
         peer.target = &m_delegate.acceptConnection(peer.connection);
     } else {
+        peer.state = Peer::State::Refused;
         peer.refusal = verdict.reason;
     }
-    return *m_peers.insert(uniqueName, std::move(peer));
+    const QList<QDBusMessage> waiting = std::exchange(peer.waiting, {});
+    for (const QDBusMessage &message : waiting)
+        answer(peer, message);
+}
+
+void HelperBusListener::answer(const Peer &peer, const QDBusMessage &message)
+{
+    if (peer.state == Peer::State::Admitted) {
+        dispatch(*peer.target, message);
+        return;
+    }
+    m_bus.send(message.createErrorReply(QDBusError::AccessDenied,
+                                        QStringLiteral("Paneveil refuses this caller: %1").arg(peer.refusal)));
 }
 
 void HelperBusListener::forget(const QString &uniqueName)
@@ -127,22 +152,6 @@ void HelperBusListener::forget(const QString &uniqueName)
     const Peer peer = m_peers.take(uniqueName);
     if (peer.connection)
         m_delegate.connectionInvalidated(peer.connection);
-}
-
-void HelperBusListener::receive(const QDBusMessage &message)
-{
-    if (!message.interface().isEmpty() && message.interface() != helperInterface) {
-        m_bus.send(message.createErrorReply(QDBusError::UnknownInterface,
-                                            QStringLiteral("No interface %1 at this path").arg(message.interface())));
-        return;
-    }
-    const Peer &peer = peerFor(message.service());
-    if (!peer.admitted) {
-        m_bus.send(message.createErrorReply(QDBusError::AccessDenied,
-                                            QStringLiteral("Paneveil refuses this caller: %1").arg(peer.refusal)));
-        return;
-    }
-    dispatch(*peer.target, message);
 }
 
 void HelperBusListener::dispatch(PaneveilHelperProtocol &target, const QDBusMessage &message)

@@ -1,16 +1,17 @@
 // The helper's side of the session bus: serves the helper interface, admits
 // each peer on its first call after the identity check, and tells the
-// delegate when an admitted peer leaves the bus.
+// delegate when an admitted peer leaves the bus. Peers are keyed by their
+// unique bus name, which the bus never reuses.
 #pragma once
 
 #include "BusPeerIdentity.h"
 #include "HelperDelegate.h"
+#include "SerialQueue.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QHash>
 #include <QObject>
-#include <QThread>
 
 class BusAppConnection;
 class QDBusServiceWatcher;
@@ -20,6 +21,7 @@ class HelperBusListener : public QObject {
 public:
     enum class ResumeResult { Listening, NameTaken, Failed };
 
+    // Lives on the main thread, like the lock manager it hands calls to.
     HelperBusListener(HelperDelegate &delegate, QDBusConnection bus, BusPeerCheck peerCheck);
     ~HelperBusListener() override;
 
@@ -37,24 +39,26 @@ private Q_SLOTS:
 private:
     friend class HelperBusObject;
     struct Peer {
-        bool admitted = false;
+        enum class State { Checking, Admitted, Refused } state = State::Checking;
         QString refusal;
         std::shared_ptr<BusAppConnection> connection;
         PaneveilHelperProtocol *target = nullptr;
+        // Calls that arrived while the identity check ran, in arrival order.
+        QList<QDBusMessage> waiting;
     };
 
-    // Everything below runs on m_thread: identity checks block on the bus.
     void receive(const QDBusMessage &message);
-    Peer &peerFor(const QString &uniqueName);
+    void checked(const QString &uniqueName, const PVIdentity::PeerCheck &verdict);
+    void answer(const Peer &peer, const QDBusMessage &message);
     void forget(const QString &uniqueName);
     void dispatch(PaneveilHelperProtocol &target, const QDBusMessage &message);
 
     HelperDelegate &m_delegate;
     QDBusConnection m_bus;
     BusPeerCheck m_peerCheck;
-    QThread m_thread;
-    QObject *m_context;
-    QDBusServiceWatcher *m_watcher = nullptr;
+    QDBusServiceWatcher *m_watcher;
     QHash<QString, Peer> m_peers;
     class HelperBusObject *m_object;
+    // Identity checks block on the bus and read files; they run here.
+    SerialQueue m_checks;
 };
