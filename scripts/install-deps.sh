@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Paneveil needs to build, run and test.
+# Idempotent: when everything is present it only asks dpkg and returns.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake pkg-config clang libclang-rt-14-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+    libplist-dev libelf-dev libxcb1-dev
+    # run
+    dbus dbus-daemon dbus-bin xvfb xauth
+    # test
+    desktop-file-utils systemd libglib2.0-bin
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [ "$status" = installed ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq "${missing[@]}"
