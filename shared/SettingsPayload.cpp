@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace {
 
@@ -110,6 +112,126 @@ std::optional<bool> flagValue(plist_t node)
     return std::nullopt;
 }
 
+// libplist 2.2 recurses once per nesting level while parsing binary lists
+// and while freeing any tree, and it expands shared references in binary
+// lists into copies. A few hundred bytes can therefore exhaust the stack or
+// ask for gigabytes. These bounds sit far above any settings payload (depth
+// two, seventeen nodes) and are checked before libplist sees the bytes.
+constexpr std::size_t maxContainerDepth = 256;
+constexpr std::size_t maxBinaryNodes = 1u << 16;
+
+constexpr std::size_t binaryMagicLength = 8; // "bplist00"
+constexpr std::size_t binaryTrailerLength = 32;
+
+uint64_t readBigEndian(const unsigned char *bytes, std::size_t width)
+{
+    uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+// Walks the object graph of a binary list the way libplist will expand it,
+// without recursion, and refuses graphs that are malformed, too deep or that
+// expand into too many nodes.
+bool binaryShapeIsSafe(const unsigned char *data, std::size_t size)
+{
+    if (size < binaryMagicLength + binaryTrailerLength)
+        return false;
+    const unsigned char *trailer = data + size - binaryTrailerLength;
+    const std::size_t offsetWidth = trailer[6];
+    const std::size_t refWidth = trailer[7];
+    const uint64_t objectCount = readBigEndian(trailer + 8, 8);
+    const uint64_t topObject = readBigEndian(trailer + 16, 8);
+    const uint64_t offsetTableStart = readBigEndian(trailer + 24, 8);
+    const std::size_t objectsEnd = size - binaryTrailerLength;
+    if (offsetWidth < 1 || offsetWidth > 8 || refWidth < 1 || refWidth > 8)
+        return false;
+    if (objectCount == 0 || topObject >= objectCount)
+        return false;
+    if (offsetTableStart < binaryMagicLength || offsetTableStart > objectsEnd
+        || objectCount > (objectsEnd - offsetTableStart) / offsetWidth)
+        return false;
+    const unsigned char *offsetTable = data + offsetTableStart;
+
+    struct Pending {
+        uint64_t object;
+        std::size_t depth;
+    };
+    std::vector<Pending> pending{{topObject, 1}};
+    std::size_t nodesSeen = 0;
+    while (!pending.empty()) {
+        const Pending current = pending.back();
+        pending.pop_back();
+        ++nodesSeen;
+
+        const uint64_t offset = readBigEndian(offsetTable + current.object * offsetWidth, offsetWidth);
+        if (offset < binaryMagicLength || offset >= offsetTableStart)
+            return false;
+        const unsigned char marker = data[offset];
+        const unsigned kind = marker >> 4;
+        const bool isArrayOrSet = kind == 0xA || kind == 0xC;
+        const bool isDict = kind == 0xD;
+        if (!isArrayOrSet && !isDict)
+            continue;
+
+        std::size_t position = offset + 1;
+        uint64_t count = marker & 0x0F;
+        if (count == 0x0F) {
+            // The real count follows as an integer object of 1, 2, 4 or 8 bytes.
+            if (position >= offsetTableStart || (data[position] & 0xF0) != 0x10)
+                return false;
+            const std::size_t width = std::size_t(1) << (data[position] & 0x0F);
+            ++position;
+            if (width > 8 || width > offsetTableStart - position)
+                return false;
+            count = readBigEndian(data + position, width);
+            position += width;
+        }
+        const uint64_t refs = isDict ? count * 2 : count;
+        if ((isDict && count > std::numeric_limits<uint64_t>::max() / 2)
+            || refs > (offsetTableStart - position) / refWidth)
+            return false;
+        if (refs == 0)
+            continue;
+        if (current.depth >= maxContainerDepth || refs > maxBinaryNodes - nodesSeen - pending.size())
+            return false;
+        for (uint64_t i = 0; i < refs; ++i) {
+            const uint64_t child = readBigEndian(data + position + i * refWidth, refWidth);
+            if (child >= objectCount)
+                return false;
+            pending.push_back({child, current.depth + 1});
+        }
+    }
+    return true;
+}
+
+// libplist's XML reader is not recursive, but freeing the tree is. Every
+// array or dict element starts with one of these two strings (libplist
+// reads the tag name right after '<'), so their count bounds the depth
+// without having to mirror the tokenizer; comments only make it larger.
+bool xmlShapeIsSafe(std::string_view text)
+{
+    std::size_t containers = 0;
+    for (const std::string_view opening : {std::string_view("<array"), std::string_view("<dict")}) {
+        for (auto at = text.find(opening); at != std::string_view::npos; at = text.find(opening, at + 1)) {
+            if (++containers > maxContainerDepth)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Call only with a size that fits libplist's 32-bit length.
+bool shapeIsSafe(const QByteArray &payload)
+{
+    const auto size = static_cast<std::size_t>(payload.size());
+    // Same test plist_from_memory() uses to choose its reader.
+    if (plist_is_binary(payload.constData(), static_cast<uint32_t>(size)))
+        return binaryShapeIsSafe(reinterpret_cast<const unsigned char *>(payload.constData()), size);
+    return xmlShapeIsSafe(std::string_view(payload.constData(), size));
+}
+
 bool allKeysAreText(plist_t dict)
 {
     plist_dict_iter iter = nullptr;
@@ -172,6 +294,9 @@ std::optional<RuntimeSettings> RuntimeSettings::fromPayload(const QByteArray &pa
 {
     // libplist takes a 32-bit length; a longer buffer would be read truncated.
     if (payload.isEmpty() || static_cast<quint64>(payload.size()) > std::numeric_limits<uint32_t>::max())
+        return std::nullopt;
+
+    if (!shapeIsSafe(payload))
         return std::nullopt;
 
     plist_t parsed = nullptr;
