@@ -232,29 +232,29 @@ bool shapeIsSafe(const QByteArray &payload)
     return xmlShapeIsSafe(std::string_view(payload.constData(), size));
 }
 
+// Looks at the key nodes only: libplist 2.2 asserts when it copies out a key
+// that holds a NUL byte (possible in binary lists), so the keys are never
+// read as strings here.
 bool allKeysAreText(plist_t dict)
 {
     plist_dict_iter iter = nullptr;
     plist_dict_new_iter(dict, &iter);
     if (!iter)
         return false;
-    bool ok = true;
+    bool allText = true;
     for (;;) {
-        char *key = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(dict, iter, &key, &value);
-        if (!value) {
-            std::free(key);
+        plist_dict_next_item(dict, iter, nullptr, &value);
+        if (!value)
+            break;
+        const plist_t key = plist_dict_item_get_key(value);
+        if (!key || plist_get_node_type(key) != PLIST_KEY) {
+            allText = false;
             break;
         }
-        if (!key)
-            ok = false;
-        std::free(key);
-        if (!ok)
-            break;
     }
     std::free(iter);
-    return ok;
+    return allText;
 }
 
 } // namespace

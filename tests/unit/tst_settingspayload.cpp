@@ -255,6 +255,12 @@ void TestSettingsPayload::readsAcceptedPayloads_data()
     QTest::newRow("hand-written text key") << handWrittenBinary({dictObject({1}, {2}),
                                                                  asciiObject(PVDefaultsKey::playSounds), trueObject})
                                            << 0.05 << true << true;
+    // A UTF-16 key "a\0" (marker 0x62, two code units). libplist 2.2 asserts
+    // when such a key is copied out, so the reader must not do that.
+    QTest::newRow("binary UTF-16 key with a NUL")
+        << handWrittenBinary({dictObject({1, 2}, {3, 3}), QByteArray::fromHex("6200610000"),
+                              asciiObject(PVDefaultsKey::playSounds), trueObject})
+        << 0.05 << true << true;
     QTest::newRow("binary nested 100 deep") << nestedBinaryArrays(100) << 0.05 << true << true;
     QTest::newRow("binary shared references, 2^11 nodes") << sharedBinaryReferences(10) << 0.05 << true << true;
     QTest::newRow("XML nested 100 deep") << nestedXmlArrays(100) << 0.05 << true << true;
