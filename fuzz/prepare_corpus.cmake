@@ -1,0 +1,15 @@
+# Replaces CORPUS with a fresh copy of SEEDS and makes sure ARTIFACTS exists.
+# Run with cmake -DSEEDS=... -DCORPUS=... -DARTIFACTS=... -P prepare_corpus.cmake
+foreach(var SEEDS CORPUS ARTIFACTS)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "prepare_corpus.cmake: ${var} is not set")
+    endif()
+endforeach()
+file(GLOB seed_files "${SEEDS}/*")
+list(FILTER seed_files EXCLUDE REGEX "/\\.stamp$")
+if(NOT seed_files)
+    message(FATAL_ERROR "No seeds in ${SEEDS}; build the fuzz_settingspayload target first")
+endif()
+file(REMOVE_RECURSE "${CORPUS}")
+file(MAKE_DIRECTORY "${CORPUS}" "${ARTIFACTS}")
+file(COPY ${seed_files} DESTINATION "${CORPUS}")
