@@ -1,5 +1,6 @@
 #include "HelperBusClient.h"
 
+#include "BusObject.h"
 #include "BusWireTypes.h"
 #include "Constants.h"
 
@@ -7,7 +8,6 @@
 #include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
-#include <QDBusVirtualObject>
 
 #include <climits>
 
@@ -24,32 +24,6 @@ QDBusMessage busCall(const QString &member)
 
 } // namespace
 
-// Receives calls to the app object and hands them to the client's thread.
-class AppBusObject final : public QDBusVirtualObject {
-public:
-    explicit AppBusObject(HelperBusClient &client)
-        : m_client(client)
-        , m_introspection(BusWire::interfaceElement(QStringLiteral("com.zelquor.Paneveil.PaneveilAppProtocol.xml")))
-    {
-    }
-
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
-    {
-        if (message.type() != QDBusMessage::MethodCallMessage)
-            return false;
-        if (BusWire::answerIntrospection(message, connection, m_introspection))
-            return true;
-        message.setDelayedReply(true);
-        QMetaObject::invokeMethod(&m_client, [this, message] { m_client.deliver(message); }, Qt::QueuedConnection);
-        return true;
-    }
-
-    QString introspect(const QString &) const override { return m_introspection; }
-
-private:
-    HelperBusClient &m_client;
-    const QString m_introspection;
-};
 
 const QStringList &HelperBusClient::sessionEnvironmentNames()
 {
@@ -151,7 +125,8 @@ bool HelperBusClient::exportAppInterface(PaneveilAppProtocol *sink, QString *err
 {
     m_sink = sink;
     if (!m_object)
-        m_object = new AppBusObject(*this);
+        m_object = new BusObject(QStringLiteral("com.zelquor.Paneveil.PaneveilAppProtocol.xml"),
+                                 [this](const QDBusMessage &message) { deliver(message); });
     if (!m_bus.registerVirtualObject(QString::fromLatin1(PVBus::appObjectPath), m_object)) {
         *error = QStringLiteral("could not publish the app object: %1").arg(m_bus.lastError().message());
         return false;

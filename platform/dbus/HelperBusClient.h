@@ -39,7 +39,6 @@ Q_SIGNALS:
     void helperLeft();
 
 private:
-    friend class AppBusObject;
     void deliver(const QDBusMessage &message);
     bool handOverSessionEnvironment(QString *error);
 
@@ -48,5 +47,5 @@ private:
     QString m_helperName;
     PaneveilAppProtocol *m_sink = nullptr;
     QDBusServiceWatcher *m_watcher = nullptr;
-    class AppBusObject *m_object = nullptr;
+    class BusObject *m_object = nullptr;
 };

@@ -1,12 +1,12 @@
 #include "HelperBusListener.h"
 
 #include "BusAppConnection.h"
+#include "BusObject.h"
 #include "BusWireTypes.h"
 #include "Constants.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
-#include <QDBusVirtualObject>
 
 namespace {
 
@@ -14,39 +14,14 @@ const QString helperInterface = QString::fromLatin1(PVBus::helperInterface);
 
 } // namespace
 
-// Receives every call to the helper object on the listener's (main) thread.
-class HelperBusObject final : public QDBusVirtualObject {
-public:
-    explicit HelperBusObject(HelperBusListener &listener)
-        : m_listener(listener)
-        , m_introspection(BusWire::interfaceElement(QStringLiteral("com.zelquor.Paneveil.PaneveilHelperProtocol.xml")))
-    {
-    }
-
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
-    {
-        if (message.type() != QDBusMessage::MethodCallMessage)
-            return false;
-        if (BusWire::answerIntrospection(message, connection, m_introspection))
-            return true;
-        message.setDelayedReply(true);
-        m_listener.receive(message);
-        return true;
-    }
-
-    QString introspect(const QString &) const override { return m_introspection; }
-
-private:
-    HelperBusListener &m_listener;
-    const QString m_introspection;
-};
 
 HelperBusListener::HelperBusListener(HelperDelegate &delegate, QDBusConnection bus, BusPeerCheck peerCheck)
     : m_delegate(delegate)
     , m_bus(std::move(bus))
     , m_peerCheck(std::move(peerCheck))
     , m_watcher(new QDBusServiceWatcher(QString(), m_bus, QDBusServiceWatcher::WatchForUnregistration, this))
-    , m_object(new HelperBusObject(*this))
+    , m_object(new BusObject(QStringLiteral("com.zelquor.Paneveil.PaneveilHelperProtocol.xml"),
+                             [this](const QDBusMessage &message) { receive(message); }))
     , m_checks(QStringLiteral("com.zelquor.Paneveil.helper.identity"))
 {
     connect(m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &HelperBusListener::forget);

@@ -37,7 +37,6 @@ private Q_SLOTS:
     void onLocalDisconnected();
 
 private:
-    friend class HelperBusObject;
     struct Peer {
         enum class State { Checking, Admitted, Refused } state = State::Checking;
         QString refusal;
@@ -58,7 +57,7 @@ private:
     BusPeerCheck m_peerCheck;
     QDBusServiceWatcher *m_watcher;
     QHash<QString, Peer> m_peers;
-    class HelperBusObject *m_object;
+    class BusObject *m_object;
     // Identity checks block on the bus and read files; they run here.
     SerialQueue m_checks;
 };
