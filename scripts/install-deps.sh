@@ -8,10 +8,13 @@ packages=(
     build-essential cmake pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
     libplist-dev libelf-dev libxcb1-dev
+    libxcb-xinput-dev libxcb-xtest0-dev libxcb-shape0-dev libxcb-xfixes0-dev
+    libxcb-randr0-dev libxcb-composite0-dev libxcb-screensaver0-dev
+    libxcb-keysyms1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xkb-dev
     # run
     dbus dbus-daemon dbus-bin xvfb xauth
     # test
-    desktop-file-utils systemd libglib2.0-bin
+    desktop-file-utils systemd libglib2.0-bin xcompmgr xtrlock x11-utils x11-xserver-utils
 )
 
 missing=()
