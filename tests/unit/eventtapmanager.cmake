@@ -1,0 +1,1 @@
+paneveil_add_test(tst_eventtapmanager SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_eventtapmanager.cpp LIBS paneveil_helper_core)
