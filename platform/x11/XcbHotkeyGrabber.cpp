@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -49,6 +50,8 @@ constexpr ModifierBit modifierBits[] = {
 };
 
 constexpr xcb_keysym_t numLockKeysym = 0xff7f;
+// How often a held hot key is checked for release; runs only while one is held.
+constexpr int releaseCheckIntervalMs = 50;
 
 } // namespace
 
@@ -253,6 +256,21 @@ void XcbHotkeyGrabber::unregisterHotkey(Reference reference)
     xcb_flush(m_connection);
 }
 
+void XcbHotkeyGrabber::forgetReleasedKeys()
+{
+    xcb_query_keymap_reply_t *keymap =
+        xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr);
+    if (!keymap) {
+        m_heldKeycodes.clear();
+    } else {
+        std::erase_if(m_heldKeycodes,
+                      [keymap](quint8 keycode) { return !(keymap->keys[keycode / 8] & (1u << (keycode % 8))); });
+        std::free(keymap);
+    }
+    if (m_heldKeycodes.empty())
+        m_releaseWatch->stop();
+}
+
 bool XcbHotkeyGrabber::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
 {
     if (eventType != "xcb_generic_event_t" || !message)
@@ -276,6 +294,14 @@ bool XcbHotkeyGrabber::nativeEventFilter(const QByteArray &eventType, void *mess
         // while the keys are still held.
         xcb_ungrab_keyboard(m_connection, press->time);
         xcb_flush(m_connection);
+        if (!m_heldKeycodes.insert(grab.keycode).second)
+            return true; // an auto-repeated press of a key still held
+        if (!m_releaseWatch) {
+            m_releaseWatch = std::make_unique<QTimer>();
+            m_releaseWatch->setInterval(releaseCheckIntervalMs);
+            m_releaseWatch->callOnTimeout([this] { forgetReleasedKeys(); });
+        }
+        m_releaseWatch->start();
         if (m_handler)
             m_handler(grab.hotkeyID);
         return true;

@@ -10,11 +10,13 @@
 #include <QString>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <vector>
 
 struct xcb_connection_t;
+class QTimer;
 
 class XcbHotkeyGrabber : public HotkeyGrabberInterface, private QAbstractNativeEventFilter {
 public:
@@ -53,6 +55,7 @@ private:
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
     quint16 numLockMask() const;
     void ungrab(const Grab &grab);
+    void forgetReleasedKeys();
 
     xcb_connection_t *m_connection = nullptr;
     std::vector<quint32> m_roots;
@@ -60,4 +63,8 @@ private:
     bool m_filterInstalled = false;
     std::map<Reference, Grab> m_grabs;
     Reference m_nextReference = 1;
+    // Hot keys handled and not yet released: the server's auto-repeat
+    // presses them again and again, which must not run the handler again.
+    std::set<quint8> m_heldKeycodes;
+    std::unique_ptr<QTimer> m_releaseWatch;
 };
