@@ -1,0 +1,87 @@
+// The input-grab adapter on X11. It owns one mapped input-only window and,
+// on the helper's own Qt xcb connection, takes active grabs with raw xcb
+// requests (never Qt's grab functions, so Qt never lets go behind our back):
+// the core keyboard and pointer grabs for the master devices, and XInput 2
+// grabs on every slave device, whose events a master grab does not hold
+// back from clients that listen to slave devices. Events reach this object
+// through a native event filter before Qt dispatches them.
+#pragma once
+
+#include "InputGrab.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include <xcb/xcb.h>
+
+class X11InputGrab final : public InputGrabInterface, public QAbstractNativeEventFilter {
+public:
+    // A refused grab is tried again for at least this long before take() gives up.
+    static constexpr std::chrono::milliseconds retryPeriod{1000};
+    static constexpr std::chrono::milliseconds retryInterval{10};
+    // How often a lost grab that another client took in the meantime is tried again.
+    static constexpr std::chrono::milliseconds retakeInterval{20};
+
+    // Uses the QGuiApplication's xcb connection; without one (another
+    // platform plugin) every grab fails and nothing is trusted.
+    X11InputGrab();
+    ~X11InputGrab() override;
+    X11InputGrab(const X11InputGrab &) = delete;
+    X11InputGrab &operator=(const X11InputGrab &) = delete;
+
+    bool take() override;
+    void retake() override;
+    void release() override;
+    bool isHeld() const override { return m_held; }
+    bool sessionIsWayland() const override;
+    bool accessibilityTrusted() override;
+    bool inputMonitoringTrusted() override;
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
+
+    // The grab window, or 0 before the first take().
+    uint32_t grabWindow() const { return m_window; }
+    // XInput 2 device ids grabbed beside the core grabs.
+    std::vector<uint16_t> grabbedSlaveDevices() const { return {m_grabbedSlaves.begin(), m_grabbedSlaves.end()}; }
+
+private:
+    enum class Attempt { Held, Retry, Failed };
+    bool ensureWindow();
+    void readKeyboardMapping();
+    std::vector<uint16_t> slaveDevices();
+    // One round of grab requests for whatever is not held yet.
+    Attempt grabOnce(const std::vector<uint16_t> &slaves);
+    void ungrabAll();
+    void onRetakeTimer();
+    bool handleCoreInput(xcb_generic_event_t *event);
+    bool handleXi2Input(xcb_generic_event_t *event);
+    void markLost();
+    quint64 flagsFromState(uint32_t state) const;
+
+    xcb_connection_t *m_connection = nullptr;
+    uint8_t m_xinputOpcode = 0;
+    uint32_t m_window = 0;
+
+    bool m_held = false;
+    // Between a successful take() and release(): a loss is to be repaired.
+    bool m_wanted = false;
+    bool m_keyboardGrabbed = false;
+    bool m_pointerGrabbed = false;
+    std::set<uint16_t> m_grabbedSlaves;
+    QTimer m_retakeTimer;
+
+    std::optional<bool> m_trusted;
+    std::optional<bool> m_xinput2Usable;
+
+    // Read from the server's modifier mapping at each take().
+    uint32_t m_superMask = 0;
+    uint32_t m_altMask = 0;
+    uint32_t m_numLockMask = 0;
+    std::set<uint8_t> m_modifierKeycodes;
+};

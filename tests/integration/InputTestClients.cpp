@@ -1,0 +1,177 @@
+#include "InputTestClients.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+
+XTestInput::XTestInput(const QByteArray &display)
+    : m_connection(xcb_connect(display.constData(), nullptr))
+{
+    if (!isValid())
+        return;
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+    m_root = screen->root;
+    // A mapped window of its own, to grab on when checking for other grabs.
+    m_window = xcb_generate_id(m_connection);
+    const uint32_t overrideRedirect = 1;
+    xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_root, -8, -8, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+    xcb_map_window(m_connection, m_window);
+    auto version = xcb_input_xi_query_version_reply(m_connection, xcb_input_xi_query_version(m_connection, 2, 2), nullptr);
+    std::free(version);
+    sync();
+}
+
+XTestInput::~XTestInput()
+{
+    if (m_connection)
+        xcb_disconnect(m_connection);
+}
+
+void XTestInput::key(uint8_t keycode, bool press)
+{
+    xcb_test_fake_input(m_connection, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0,
+                        0, 0);
+}
+
+void XTestInput::chord(std::initializer_list<uint8_t> modifiers, uint8_t keycode)
+{
+    for (uint8_t modifier : modifiers)
+        key(modifier, true);
+    key(keycode, true);
+    key(keycode, false);
+    for (auto it = std::rbegin(modifiers); it != std::rend(modifiers); ++it)
+        key(*it, false);
+}
+
+void XTestInput::button(uint8_t button, bool press)
+{
+    xcb_test_fake_input(m_connection, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME,
+                        XCB_NONE, 0, 0, 0);
+}
+
+void XTestInput::click(uint8_t number)
+{
+    button(number, true);
+    button(number, false);
+}
+
+void XTestInput::moveTo(int x, int y)
+{
+    xcb_test_fake_input(m_connection, XCB_MOTION_NOTIFY, false, XCB_CURRENT_TIME, m_root, int16_t(x), int16_t(y), 0);
+}
+
+void XTestInput::burstOfEach(int seed)
+{
+    moveTo(100 + seed % 400, 100 + seed % 300);
+    key(XKey::a, true);
+    key(XKey::a, false);
+    click(1);
+    click(4);
+    click(5);
+    sync();
+}
+
+void XTestInput::sync()
+{
+    std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+}
+
+bool XTestInput::nothingGrabbed(bool checkKeyboard)
+{
+    bool free = true;
+    if (checkKeyboard) {
+        auto *keyboard = xcb_grab_keyboard_reply(
+            m_connection,
+            xcb_grab_keyboard(m_connection, false, m_window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr);
+        free = free && keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(keyboard);
+        xcb_ungrab_keyboard(m_connection, XCB_CURRENT_TIME);
+    }
+    auto *pointer = xcb_grab_pointer_reply(m_connection,
+                                           xcb_grab_pointer(m_connection, false, m_window, 0, XCB_GRAB_MODE_ASYNC,
+                                                            XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+                                           nullptr);
+    free = free && pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(pointer);
+    xcb_ungrab_pointer(m_connection, XCB_CURRENT_TIME);
+
+    auto *devices = xcb_input_xi_query_device_reply(
+        m_connection, xcb_input_xi_query_device(m_connection, XCB_INPUT_DEVICE_ALL), nullptr);
+    if (!devices)
+        return false;
+    for (auto it = xcb_input_xi_query_device_infos_iterator(devices); it.rem; xcb_input_xi_device_info_next(&it)) {
+        const auto *info = it.data;
+        if (info->type == XCB_INPUT_DEVICE_TYPE_MASTER_POINTER || info->type == XCB_INPUT_DEVICE_TYPE_MASTER_KEYBOARD)
+            continue;
+        if (!checkKeyboard && info->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD)
+            continue;
+        const uint32_t mask = XCB_INPUT_XI_EVENT_MASK_BUTTON_PRESS;
+        auto *grab = xcb_input_xi_grab_device_reply(
+            m_connection,
+            xcb_input_xi_grab_device(m_connection, m_window, XCB_CURRENT_TIME, XCB_NONE, info->deviceid,
+                                     XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
+                                     XCB_INPUT_GRAB_OWNER_NO_OWNER, 1, &mask),
+            nullptr);
+        free = free && grab && grab->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(grab);
+        xcb_input_xi_ungrab_device(m_connection, XCB_CURRENT_TIME, info->deviceid);
+    }
+    std::free(devices);
+    sync();
+    return free;
+}
+
+void XTestInput::unmap(uint32_t window)
+{
+    xcb_unmap_window(m_connection, window);
+    sync();
+}
+
+ClientProcess::ClientProcess(const QString &program, const QStringList &arguments,
+                             const QProcessEnvironment &environment)
+{
+    m_process.setProcessEnvironment(environment);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(program, arguments);
+}
+
+ClientProcess::~ClientProcess()
+{
+    m_process.kill();
+    m_process.waitForFinished(3000);
+}
+
+QStringList ClientProcess::lines()
+{
+    while (m_process.canReadLine())
+        m_lines << QString::fromUtf8(m_process.readLine()).trimmed();
+    return m_lines;
+}
+
+int ClientProcess::count(const QString &prefix)
+{
+    int n = 0;
+    for (const QString &line : lines())
+        n += line.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+
+bool ClientProcess::waitForCount(const QString &prefix, int atLeast, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (count(prefix) >= atLeast)
+            return true;
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        // The event loop must keep running: the grab adapter lives on it.
+        QTest::qWait(5);
+    }
+    return false;
+}

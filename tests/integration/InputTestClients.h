@@ -1,0 +1,70 @@
+// Outside clients for the input-blocking tests: an XTest keyboard and mouse
+// on a connection of their own, and the probe and grab-holder programs.
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <xcb/xcb.h>
+
+#include <initializer_list>
+#include <memory>
+
+// X key codes on an evdev keymap (evdev code + 8), as Xvfb has them.
+namespace XKey {
+inline constexpr uint8_t a = 38;
+inline constexpr uint8_t u = 30;
+inline constexpr uint8_t controlLeft = 37;
+inline constexpr uint8_t shiftLeft = 50;
+inline constexpr uint8_t altLeft = 64;
+inline constexpr uint8_t superLeft = 133;
+inline constexpr uint8_t capsLock = 66;
+} // namespace XKey
+
+class XTestInput {
+public:
+    explicit XTestInput(const QByteArray &display);
+    ~XTestInput();
+    bool isValid() const { return m_connection && !xcb_connection_has_error(m_connection); }
+    xcb_connection_t *connection() const { return m_connection; }
+
+    void key(uint8_t keycode, bool press);
+    // Presses the modifiers, taps the key, releases the modifiers.
+    void chord(std::initializer_list<uint8_t> modifiers, uint8_t keycode);
+    void button(uint8_t button, bool press);
+    void click(uint8_t button);
+    void moveTo(int x, int y);
+    // One of each: key press and release, click, motion, scroll up and down.
+    void burstOfEach(int seed);
+    // Returns once the server has handled everything sent so far.
+    void sync();
+
+    // True when nobody holds the keyboard or pointer grab, nor an XInput 2
+    // grab on any slave device: each is grabbed and let go here to find out.
+    bool nothingGrabbed(bool checkKeyboard = true);
+    // Unmaps a window of another client.
+    void unmap(uint32_t window);
+
+private:
+    xcb_connection_t *m_connection = nullptr;
+    xcb_window_t m_root = 0;
+    xcb_window_t m_window = 0;
+};
+
+// A helper program started with the test's display; collects its output lines.
+class ClientProcess {
+public:
+    ClientProcess(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment);
+    ~ClientProcess();
+    // Waits until a line starting with the text has come, now or earlier;
+    // false on time-out or exit.
+    bool waitForLine(const QString &prefix, int timeoutMs = 5000) { return waitForCount(prefix, 1, timeoutMs); }
+    bool waitForCount(const QString &prefix, int atLeast, int timeoutMs = 5000);
+    QStringList lines();
+    int count(const QString &prefix);
+
+private:
+    QProcess m_process;
+    QStringList m_lines;
+};
