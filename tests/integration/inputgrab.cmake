@@ -18,3 +18,13 @@ target_compile_definitions(tst_x11inputgrab PRIVATE
     PANEVEIL_INPUT_PROBE="$<TARGET_FILE:input_probe>"
     PANEVEIL_GRAB_HOLDER="$<TARGET_FILE:grab_holder>")
 add_dependencies(tst_x11inputgrab input_probe grab_holder)
+
+paneveil_add_test(tst_desktopnotificationprompt
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_desktopnotificationprompt.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FakeNotifications.h
+    LIBS paneveil_notification_prompt
+    LABELS bus)
+
+paneveil_add_test(tst_x11inputgrab_untrusted
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_x11inputgrab_untrusted.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FakeNotifications.h
+    LIBS paneveil_x11_inputgrab paneveil_notification_prompt paneveil_input_test_clients
+    LABELS x11 bus)
