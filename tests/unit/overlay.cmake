@@ -1,0 +1,3 @@
+paneveil_add_test(tst_overlaywindowmanager
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_overlaywindowmanager.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FakeOverlayAdapters.h
+    LIBS paneveil_helper_core)
