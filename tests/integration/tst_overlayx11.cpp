@@ -206,11 +206,11 @@ private:
         return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
     }
 
-    void startCompositor()
+    void startCompositor(const QStringList &arguments = {})
     {
         compositor = std::make_unique<QProcess>();
         compositor->setProcessEnvironment(session->environment());
-        compositor->start(QStringLiteral("xcompmgr"), QStringList{});
+        compositor->start(QStringLiteral("xcompmgr"), arguments);
         QVERIFY(compositor->waitForStarted());
         QTRY_VERIFY(desktop->compositorRunning());
     }
@@ -291,13 +291,19 @@ private Q_SLOTS:
     void compositedTint_data()
     {
         QTest::addColumn<double>("alpha");
-        QTest::newRow("default tint") << 0.05;
-        QTest::newRow("darkest setting") << 0.3;
+        QTest::addColumn<QStringList>("compositorArguments");
+        QTest::newRow("default tint") << 0.05 << QStringList{};
+        QTest::newRow("darkest setting") << 0.3 << QStringList{};
+        // Shadows would darken the screen under the translucent overlay.
+        QTest::newRow("client-side shadows") << 0.3 << QStringList{QStringLiteral("-c")};
+        QTest::newRow("server-side shadows, none on docks")
+            << 0.3 << QStringList{QStringLiteral("-s"), QStringLiteral("-C")};
     }
     void compositedTint()
     {
         QFETCH(double, alpha);
-        startCompositor();
+        QFETCH(QStringList, compositorArguments);
+        startCompositor(compositorArguments);
         QImage shot;
         QVERIFY(screenBecomes(knownColour, &shot));
         overlay->setAlpha(alpha);
@@ -305,7 +311,7 @@ private Q_SLOTS:
         QVERIFY(window->blendsTint());
         QVERIFY2(screenBecomes(dimmed(knownColour, alpha), &shot),
                  qPrintable(QStringLiteral("read %1").arg(shot.pixel(10, 10), 8, 16)));
-        saveScreenshot(shot, QStringLiteral("composited-%1").arg(alpha));
+        saveScreenshot(shot, QStringLiteral("composited-%1%2").arg(alpha).arg(compositorArguments.join(QString())));
 
         overlay->hide();
         QVERIFY(screenBecomes(knownColour, &shot));
