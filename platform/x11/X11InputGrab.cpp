@@ -29,11 +29,14 @@ Reply<T> reply(T *raw)
 // SECURITY extension hides every other one from such clients).
 constexpr std::array<const char *, 2> untrustedVisibleExtensions = {"BIG-REQUESTS", "XC-MISC"};
 
+// Pointer motion is not asked for: the grab alone keeps it from every other
+// client, and the server then drops it instead of sending it here, which
+// makes a moving mouse cost the helper nothing.
 constexpr uint32_t coreKeyboardEvents = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE;
 constexpr uint32_t corePointerEvents = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE
-    | XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW;
+    | XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW;
 constexpr uint32_t slaveDeviceEvents = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE
-    | XCB_INPUT_XI_EVENT_MASK_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_BUTTON_RELEASE | XCB_INPUT_XI_EVENT_MASK_MOTION;
+    | XCB_INPUT_XI_EVENT_MASK_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_BUTTON_RELEASE;
 
 // X key codes are evdev codes plus 8. The blocker names keys by position in
 // the codes of the ANSI layout; these are the keys of the main block.
@@ -65,7 +68,7 @@ constexpr xcb_keysym_t superLeft = 0xffeb, superRight = 0xffec;
 constexpr xcb_keysym_t altLeft = 0xffe9, altRight = 0xffea, metaLeft = 0xffe7, metaRight = 0xffe8;
 constexpr xcb_keysym_t numLock = 0xff7f;
 
-constexpr uint8_t buttonLeft = 1, buttonMiddle = 2, buttonRight = 3, firstScrollButton = 4, lastScrollButton = 7;
+constexpr uint8_t buttonLeft = 1, buttonRight = 3, firstScrollButton = 4, lastScrollButton = 7;
 
 quint32 buttonEventType(uint8_t button, bool press)
 {
@@ -76,18 +79,6 @@ quint32 buttonEventType(uint8_t button, bool press)
     if (button >= firstScrollButton && button <= lastScrollButton)
         return InputEventType::scrollWheel;
     return press ? InputEventType::otherMouseDown : InputEventType::otherMouseUp;
-}
-
-// Which buttons are down decides the drag type, as in "left mouse dragged".
-quint32 motionEventType(bool left, bool right, bool other)
-{
-    if (left)
-        return InputEventType::leftMouseDragged;
-    if (right)
-        return InputEventType::rightMouseDragged;
-    if (other)
-        return InputEventType::otherMouseDragged;
-    return InputEventType::mouseMoved;
 }
 
 bool retryable(uint8_t status)
@@ -442,7 +433,6 @@ bool X11InputGrab::nativeEventFilter(const QByteArray &eventType, void *message,
     case XCB_KEY_RELEASE:
     case XCB_BUTTON_PRESS:
     case XCB_BUTTON_RELEASE:
-    case XCB_MOTION_NOTIFY:
         return handleCoreInput(event);
     case XCB_GE_GENERIC:
         return handleXi2Input(event);
@@ -486,7 +476,7 @@ bool X11InputGrab::nativeEventFilter(const QByteArray &eventType, void *message,
 
 bool X11InputGrab::handleCoreInput(xcb_generic_event_t *event)
 {
-    // Key, button and motion events share this layout.
+    // Key and button events share this layout.
     auto *input = reinterpret_cast<xcb_key_press_event_t *>(event);
     if (input->event != m_window)
         return false;
@@ -501,13 +491,8 @@ bool X11InputGrab::handleCoreInput(xcb_generic_event_t *event)
         translated.keyCode = keyPosition(input->detail);
         break;
     }
-    case XCB_BUTTON_PRESS:
-    case XCB_BUTTON_RELEASE:
-        translated.type = buttonEventType(input->detail, (event->response_type & 0x7f) == XCB_BUTTON_PRESS);
-        break;
     default:
-        translated.type = motionEventType(input->state & XCB_BUTTON_MASK_1, input->state & XCB_BUTTON_MASK_3,
-                                          input->state & (XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_4 | XCB_BUTTON_MASK_5));
+        translated.type = buttonEventType(input->detail, (event->response_type & 0x7f) == XCB_BUTTON_PRESS);
         break;
     }
     return onInputEvent(translated);
@@ -520,10 +505,10 @@ bool X11InputGrab::handleXi2Input(xcb_generic_event_t *event)
         return false;
     const uint16_t xiType = generic->event_type;
     if (xiType != XCB_INPUT_KEY_PRESS && xiType != XCB_INPUT_KEY_RELEASE && xiType != XCB_INPUT_BUTTON_PRESS
-        && xiType != XCB_INPUT_BUTTON_RELEASE && xiType != XCB_INPUT_MOTION) {
+        && xiType != XCB_INPUT_BUTTON_RELEASE) {
         return false;
     }
-    // Key, button and motion device events share this layout.
+    // Key and button device events share this layout.
     auto *device = reinterpret_cast<xcb_input_button_press_event_t *>(event);
     if (device->event != m_window)
         return false;
@@ -539,21 +524,10 @@ bool X11InputGrab::handleXi2Input(xcb_generic_event_t *event)
         translated.keyCode = device->detail <= 0xff ? keyPosition(uint8_t(device->detail)) : InputKeyPosition::unknown;
         break;
     }
-    case XCB_INPUT_BUTTON_PRESS:
-    case XCB_INPUT_BUTTON_RELEASE:
+    default:
         translated.type = buttonEventType(uint8_t(std::min<uint32_t>(device->detail, 0xff)),
                                           xiType == XCB_INPUT_BUTTON_PRESS);
         break;
-    default: {
-        const uint32_t *buttons = xcb_input_button_press_button_mask(device);
-        const int words = xcb_input_button_press_button_mask_length(device);
-        auto down = [&](int button) { return button / 32 < words && (buttons[button / 32] >> (button % 32)) & 1u; };
-        bool other = down(buttonMiddle);
-        for (int button = firstScrollButton; button < words * 32 && !other; ++button)
-            other = down(button);
-        translated.type = motionEventType(down(buttonLeft), down(buttonRight), other);
-        break;
-    }
     }
     return onInputEvent(translated);
 }
