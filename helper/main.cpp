@@ -7,8 +7,11 @@
 #include "DisplayProbe.h"
 #include "HelperBusListener.h"
 #include "HelperDelegate.h"
+#include "InputPermissions.h"
 #include "Log.h"
 #include "UnavailableComponents.h"
+#include "X11InputGrab.h"
+#include "X11Overlay.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -21,6 +24,21 @@ int exitCleanly(const QString &reason)
 {
     pvLog(logPrefix + reason + QStringLiteral("; exiting"));
     return 0;
+}
+
+// The lock's components on this X11 session. Input is only blocked where
+// the owner can authenticate to unlock again; until owner authentication is
+// built, the tap stays unavailable so a lock can never be a lock-out.
+LockComponents x11Components()
+{
+    LockComponents components = unavailableComponents();
+    auto inputGrab = std::make_shared<X11InputGrab>();
+    components.permissions = std::make_unique<InputPermissions>(inputGrab);
+    if (auto overlay = makeX11Overlay())
+        components.overlay = std::move(overlay);
+    if (auto displays = makeX11DisplayWatcher())
+        components.displays = std::move(displays);
+    return components;
 }
 } // namespace
 
@@ -42,7 +60,7 @@ int main(int argc, char *argv[])
     if (!bus.isConnected())
         return exitCleanly(QStringLiteral("no session bus (%1)").arg(bus.lastError().message()));
 
-    HelperDelegate delegate(unavailableComponents());
+    HelperDelegate delegate(x11Components());
     HelperBusListener listener(delegate, bus, busPeerCheck(bus, QString::fromLatin1(PVConstants::appCodeSigningRequirement)));
     QObject::connect(&listener, &HelperBusListener::busDisconnected, &application, [] {
         pvLog(logPrefix + QStringLiteral("the session bus went away; exiting"));

@@ -11,10 +11,14 @@ packages=(
     libxcb-xinput-dev libxcb-xtest0-dev libxcb-shape0-dev libxcb-xfixes0-dev
     libxcb-randr0-dev libxcb-composite0-dev libxcb-screensaver0-dev
     libxcb-keysyms1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xkb-dev
+    libpam0g-dev libcanberra-dev qt6-declarative-dev
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
+    qml6-module-qtqml-workerscript qml6-module-qtquick-layouts qml6-module-qtquick-window
     # run
     dbus dbus-daemon dbus-bin xvfb xauth
     # test
     desktop-file-utils systemd libglib2.0-bin xcompmgr xtrlock x11-utils x11-xserver-utils
+    xdg-utils passwd util-linux libpam-wrapper libpamtest0-dev sox libsox-fmt-base
 )
 
 missing=()

@@ -28,10 +28,3 @@ paneveil_add_test(tst_x11inputgrab_untrusted
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_x11inputgrab_untrusted.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FakeNotifications.h
     LIBS paneveil_x11_inputgrab paneveil_notification_prompt paneveil_input_test_clients
     LABELS x11 bus)
-
-# The input-blocking benchmark lives in bench/; registered here because that
-# folder takes no parts yet.
-add_executable(bench_input_grab ${PROJECT_SOURCE_DIR}/bench/bench_input_grab.cpp)
-target_link_libraries(bench_input_grab PRIVATE paneveil_x11_inputgrab Qt6::Test PkgConfig::XCB)
-add_test(NAME bench_input_grab COMMAND bench_input_grab 100000)
-set_tests_properties(bench_input_grab PROPERTIES LABELS benchmark TIMEOUT 300)

@@ -193,7 +193,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("err");
         QTest::newRow("version") << QStringLiteral("version") << 0 << QStringLiteral("0.1.0-dev\n") << QString();
         QTest::newRow("permissions") << QStringLiteral("permissions") << 0
-                                     << QStringLiteral("Accessibility: not granted\nInput Monitoring: not granted\n") << QString();
+                                     // A trusted connection to a server with XInput 2.
+                                     << QStringLiteral("Accessibility: granted\nInput Monitoring: granted\n") << QString();
         QTest::newRow("unlock while unlocked") << QStringLiteral("unlock") << 0 << QStringLiteral("Unlocked\n") << QString();
         QTest::newRow("unknown command") << QStringLiteral("explode") << 2 << QString()
                                          << QStringLiteral("paneveil: usage: paneveil lock | unlock | status | version | permissions | watch\n");
