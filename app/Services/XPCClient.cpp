@@ -132,9 +132,10 @@ void XPCClient::lock()
                 return;
             }
             model.apply(LockState::Error{message.value_or(lockFailed)});
-            // The helper's real state after a refusal.
+            // The helper's real state after a refusal; its answer keeps the
+            // refusal shown, or the user would never see why nothing locked.
             if (const std::shared_ptr<XPCClient> self = weakSelf.lock())
-                self->refreshStatus();
+                self->requestStatus(StatusAnswer::keepsShownError);
         });
     });
 }
@@ -161,6 +162,11 @@ void XPCClient::unlock()
 
 void XPCClient::refreshStatus()
 {
+    requestStatus(StatusAnswer::clearsShownError);
+}
+
+void XPCClient::requestStatus(StatusAnswer answer)
+{
     const std::weak_ptr<XPCClient> weakSelf = weak_from_this();
     const QPointer<LockState> state = m_state;
     const std::shared_ptr<PaneveilHelperProtocol> helper = proxy([weakSelf, state](const TransportError &error) {
@@ -171,11 +177,12 @@ void XPCClient::refreshStatus()
     });
     if (!helper)
         return;
-    helper->getStatusWithReply([weakSelf, state](bool isLocked, OptionalDate since) {
-        reportWeakly(weakSelf, state, [isLocked, since = std::move(since)](LockState &model) {
+    helper->getStatusWithReply([weakSelf, state, answer](bool isLocked, OptionalDate since) {
+        reportWeakly(weakSelf, state, [isLocked, since = std::move(since), answer](LockState &model) {
             model.apply(LockState::LockStatus{isLocked, since});
             model.apply(LockState::HelperReachable{true});
-            model.apply(LockState::Error{std::nullopt});
+            if (answer == StatusAnswer::clearsShownError)
+                model.apply(LockState::Error{std::nullopt});
         });
     });
 }

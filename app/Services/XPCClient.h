@@ -37,6 +37,9 @@ public:
 private:
     XPCClient(LockState *state, std::shared_ptr<HelperTransport> transport);
 
+    enum class StatusAnswer { clearsShownError, keepsShownError };
+    void requestStatus(StatusAnswer answer);
+
     // The helper's interface on the current connection, or null when there
     // is none. A transport error drops that connection before onError runs.
     std::shared_ptr<PaneveilHelperProtocol> proxy(HelperConnection::ErrorHandler onError);

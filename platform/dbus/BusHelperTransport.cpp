@@ -147,7 +147,7 @@ public:
             m_waiting.push_back(std::move(request));
             return;
         case Phase::ended:
-            request.onError({invalidatedText});
+            request.onError(m_endReason);
             return;
         case Phase::connected:
             break;
@@ -170,6 +170,7 @@ public:
         if (m_phase == Phase::ended)
             return;
         m_phase = Phase::ended;
+        m_endReason = reason;
         removeFromBus();
         const HelperConnection::Handler &handler =
             ending == Ending::interrupted ? interruptionHandler : invalidationHandler;
@@ -228,6 +229,8 @@ private:
     QObject *m_context;
     const QString m_serviceName;
     Phase m_phase = Phase::configuring;
+    // What every request sent after the end is told.
+    TransportError m_endReason{invalidatedText};
     QPointer<HelperBusClient> m_client;
     std::deque<Request> m_waiting;
     std::map<quint64, Request> m_inFlight;

@@ -7,4 +7,5 @@ paneveil_add_test(tst_xpcclient
     LIBS paneveil_app_core)
 paneveil_add_test(tst_lockstate
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_lockstate.cpp ${CMAKE_CURRENT_LIST_DIR}/FakeHelperTransport.h
+        ${CMAKE_CURRENT_LIST_DIR}/FakeRegistration.h
     LIBS paneveil_app_core)

@@ -5,6 +5,7 @@
 #include "AppSettings.h"
 #include "FakeHelperTransport.h"
 #include "HelperService.h"
+#include "FakeRegistration.h"
 #include "LockState.h"
 
 #include <QSignalSpy>
@@ -14,36 +15,6 @@
 namespace {
 
 const QString unreachable = QStringLiteral("Background helper is not reachable: no reply");
-
-class FakeLoginItemService final : public LoginItemServiceInterface {
-public:
-    int *currentStatus;
-    int *unregisterCalls;
-    FakeLoginItemService(int *currentStatus, int *unregisterCalls)
-        : currentStatus(currentStatus)
-        , unregisterCalls(unregisterCalls)
-    {
-    }
-    int status() override { return *currentStatus; }
-    bool registerService(QString *) override { return true; }
-    bool unregisterService(QString *) override
-    {
-        ++*unregisterCalls;
-        return true;
-    }
-    void openSystemSettingsLoginItems() override {}
-};
-
-class NoHelperPresence final : public HelperPresenceInterface {
-public:
-    bool externalHelperIsRunning() override { return false; }
-};
-
-class NoWorkspace final : public WorkspaceInterface {
-public:
-    void openUrl(const QUrl &) override {}
-    void revealFile(const QString &) override {}
-};
 
 } // namespace
 
@@ -94,16 +65,7 @@ private Q_SLOTS:
     {
         loginItemStatus = LoginItemServiceInterface::notRegistered;
         repairs = 0;
-        // The running copy counts as installed, so the fake's status is what counts.
-        const QString self = QCoreApplication::applicationFilePath();
-        HelperService::Platform platform{std::make_unique<FakeLoginItemService>(&loginItemStatus, &repairs),
-                                         std::make_unique<NoHelperPresence>(),
-                                         std::make_unique<NoWorkspace>(),
-                                         self,
-                                         self,
-                                         QString(),
-                                         QString()};
-        helperService = std::make_unique<HelperService>(std::move(platform));
+        helperService = fakeRegistration(&loginItemStatus, &repairs);
         transport = std::make_shared<FakeHelperTransport>();
         std::unique_ptr<QSettings> store = AppSettings::standardStore();
         store->clear();

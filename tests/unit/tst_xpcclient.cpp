@@ -155,6 +155,13 @@ private Q_SLOTS:
         QVERIFY(!model->isLocked());
         QCOMPARE(events.mid(0, 2), (QStringList{QStringLiteral("helperReachable"), QStringLiteral("lastError")}));
         QCOMPARE(connection.count(QStringLiteral("status")), statusRequests);
+        if (statusRequests == 0)
+            return;
+        // The re-read state arrives; the refusal stays shown.
+        connection.last(QStringLiteral("status"))->reply({false, QVariant()});
+        settle();
+        QCOMPARE(model->lastError(), shown);
+        QVERIFY(!model->isLocked());
     }
 
     void unlockReplies_data()
