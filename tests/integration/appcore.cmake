@@ -8,7 +8,7 @@ endforeach()
 paneveil_embed_helper_identity(scripted_helper_peer)
 
 paneveil_add_test(tst_helperclient_bus
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_helperclient_bus.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_helperclient_bus.cpp ${CMAKE_CURRENT_LIST_DIR}/HelperCallMonitor.h
     LIBS paneveil_app_bus paneveil_app_core
     LABELS bus
     FIXTURES installed_tree
@@ -31,3 +31,15 @@ target_compile_definitions(bench_app_idle PRIVATE
 add_test(NAME bench_app_idle COMMAND bench_app_idle 60)
 set_tests_properties(bench_app_idle PROPERTIES LABELS benchmark TIMEOUT 300
     FIXTURES_REQUIRED installed_tree)
+
+# The installed app's start-up, hot keys and refusals, as a session runs it.
+paneveil_add_test(tst_appstartup
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_appstartup.cpp ${CMAKE_CURRENT_LIST_DIR}/HelperCallMonitor.h
+    LIBS paneveil_shared
+    LABELS bus
+    FIXTURES installed_tree
+    TIMEOUT 300)
+target_include_directories(tst_appstartup PRIVATE ${CMAKE_SOURCE_DIR}/platform/dbus)
+target_compile_definitions(tst_appstartup PRIVATE
+    PANEVEIL_INSTALLED_APP="${CMAKE_INSTALL_FULL_BINDIR}/paneveil"
+    PANEVEIL_INSTALLED_SERVICES="${CMAKE_INSTALL_FULL_DATADIR}/paneveil/dbus-1/services")
