@@ -4,7 +4,6 @@
 # (Services/HelperService*, Services/HotkeyManager*, Services/HotkeyGrabber.h
 # and ServicesForThisSystem.* belong to services.cmake.)
 
-find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 
 # Core: no X11 or D-Bus in here; the helper is reached through HelperTransport.
 file(GLOB _pv_app_models CONFIGURE_DEPENDS
