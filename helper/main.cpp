@@ -3,15 +3,19 @@
 // exits cleanly, so it is not restarted, when it cannot serve anyone.
 
 #include "BusPeerIdentity.h"
+#include "CanberraSoundOutput.h"
 #include "Constants.h"
 #include "DisplayProbe.h"
 #include "HelperBusListener.h"
 #include "HelperDelegate.h"
 #include "InputPermissions.h"
 #include "Log.h"
+#include "PowerManager.h"
+#include "SessionScreenSaverInhibitor.h"
 #include "UnavailableComponents.h"
 #include "X11InputGrab.h"
 #include "X11Overlay.h"
+#include "X11ScreenSaverSuspend.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -29,9 +33,12 @@ int exitCleanly(const QString &reason)
 // The lock's components on this X11 session. Input is only blocked where
 // the owner can authenticate to unlock again; until owner authentication is
 // built, the tap stays unavailable so a lock can never be a lock-out.
-LockComponents x11Components()
+LockComponents x11Components(const QDBusConnection &bus)
 {
     LockComponents components = unavailableComponents();
+    components.power = std::make_unique<PowerManager>(std::make_unique<X11ScreenSaverSuspend>(),
+                                                      std::make_unique<SessionScreenSaverInhibitor>(bus));
+    components.sounds = makeInstalledSounds();
     auto inputGrab = std::make_shared<X11InputGrab>();
     components.permissions = std::make_unique<InputPermissions>(inputGrab);
     if (auto overlay = makeX11Overlay())
@@ -60,7 +67,7 @@ int main(int argc, char *argv[])
     if (!bus.isConnected())
         return exitCleanly(QStringLiteral("no session bus (%1)").arg(bus.lastError().message()));
 
-    HelperDelegate delegate(x11Components());
+    HelperDelegate delegate(x11Components(bus));
     HelperBusListener listener(delegate, bus, busPeerCheck(bus, QString::fromLatin1(PVConstants::appCodeSigningRequirement)));
     QObject::connect(&listener, &HelperBusListener::busDisconnected, &application, [] {
         pvLog(logPrefix + QStringLiteral("the session bus went away; exiting"));
