@@ -91,6 +91,9 @@ public:
     virtual void close() = 0;
     // The caption line under the password field.
     virtual void showMessage(const QString &message) = 0;
+    // A refused password: the caption says why and the field is emptied for
+    // the next try (typing on after a refusal would append to the old text).
+    virtual void rejectPassword(const QString &message) = 0;
 
     std::function<void(SecretText password)> onSubmit = [](SecretText) {};
     std::function<void()> onCancel = [] {};

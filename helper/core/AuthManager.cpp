@@ -79,7 +79,7 @@ void AuthManager::onAttemptEnded(AttemptOutcome outcome, const QString &message)
             finish(false, message.isEmpty() ? QString::fromLatin1(failedMessage) : message);
             return;
         }
-        m_dialog->showMessage(message.isEmpty() ? QString::fromLatin1(failedMessage) : message);
+        m_dialog->rejectPassword(message.isEmpty() ? QString::fromLatin1(failedMessage) : message);
         m_pending->conversation->beginNextAttempt();
         return;
     case AttemptOutcome::Failed:

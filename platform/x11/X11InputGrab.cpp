@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -438,6 +439,14 @@ bool X11InputGrab::nativeEventFilter(const QByteArray &eventType, void *message,
         return handleXi2Input(event);
     case XCB_FOCUS_OUT: {
         auto *focus = reinterpret_cast<xcb_focus_out_event_t *>(event);
+        if (m_forwardTo && focus->event == m_forwardTo && focus->detail != XCB_NOTIFY_DETAIL_INFERIOR
+            && focus->detail != XCB_NOTIFY_DETAIL_POINTER) {
+            // Another client took the focus: the target's toolkit would stop
+            // taking keys, so it gets the focus back. Its toolkit still sees this.
+            xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_PARENT, m_forwardTo, XCB_CURRENT_TIME);
+            xcb_flush(m_connection);
+            return false;
+        }
         // A grab moved to another window of this client (NotifyGrab) is
         // handed over on purpose; only a released grab is a loss.
         if (focus->event == m_window && focus->mode == XCB_NOTIFY_MODE_UNGRAB && m_wanted)
@@ -474,12 +483,71 @@ bool X11InputGrab::nativeEventFilter(const QByteArray &eventType, void *message,
     }
 }
 
+void X11InputGrab::forwardInputTo(uint32_t target)
+{
+    m_forwardTo = target;
+    if (!m_connection || !target)
+        return;
+    // Focus follows only for the target's own sake (a toolkit sends typed
+    // keys to its focused widget); the grab keeps the keys from everyone else.
+    xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_PARENT, target, XCB_CURRENT_TIME);
+    xcb_flush(m_connection);
+}
+
+void X11InputGrab::stopForwarding()
+{
+    m_forwardTo = 0;
+}
+
+void X11InputGrab::forward(uint8_t coreType, uint8_t detail, uint32_t time, int16_t rootX, int16_t rootY,
+                           uint16_t state)
+{
+    const bool button = coreType == XCB_BUTTON_PRESS || coreType == XCB_BUTTON_RELEASE;
+    auto translated = reply(xcb_translate_coordinates_reply(
+        m_connection,
+        xcb_translate_coordinates(m_connection, xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root,
+                                  m_forwardTo, rootX, rootY),
+        nullptr));
+    if (!translated)
+        return;
+    if (button) {
+        // Clicks count only over the target itself.
+        auto geometry = reply(xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, m_forwardTo), nullptr));
+        if (!geometry || translated->dst_x < 0 || translated->dst_y < 0 || translated->dst_x >= geometry->width
+            || translated->dst_y >= geometry->height) {
+            return;
+        }
+    }
+    // A key event and a button event have the same layout.
+    xcb_key_press_event_t synthetic{};
+    synthetic.response_type = coreType;
+    synthetic.detail = detail;
+    synthetic.time = time;
+    synthetic.root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+    synthetic.event = m_forwardTo;
+    synthetic.child = XCB_NONE;
+    synthetic.root_x = rootX;
+    synthetic.root_y = rootY;
+    synthetic.event_x = translated->dst_x;
+    synthetic.event_y = translated->dst_y;
+    synthetic.state = state;
+    synthetic.same_screen = 1;
+    char buffer[32] = {};
+    static_assert(sizeof(synthetic) <= sizeof(buffer));
+    std::memcpy(buffer, &synthetic, sizeof(synthetic));
+    // An empty event mask sends it to the client that made the window: this one.
+    xcb_send_event(m_connection, false, m_forwardTo, XCB_EVENT_MASK_NO_EVENT, buffer);
+    xcb_flush(m_connection);
+}
+
 bool X11InputGrab::handleCoreInput(xcb_generic_event_t *event)
 {
     // Key and button events share this layout.
     auto *input = reinterpret_cast<xcb_key_press_event_t *>(event);
     if (input->event != m_window)
         return false;
+    if (m_forwardTo)
+        forward(event->response_type & 0x7f, input->detail, input->time, input->root_x, input->root_y, input->state);
     InputEvent translated;
     translated.flags = flagsFromState(input->state);
     switch (event->response_type & 0x7f) {
@@ -495,7 +563,10 @@ bool X11InputGrab::handleCoreInput(xcb_generic_event_t *event)
         translated.type = buttonEventType(input->detail, (event->response_type & 0x7f) == XCB_BUTTON_PRESS);
         break;
     }
-    return onInputEvent(translated);
+    const bool forwarding = m_forwardTo != 0;
+    // The blocker still sees it (the unlock hot key), but passed-on input
+    // must never reach another client.
+    return onInputEvent(translated) || forwarding;
 }
 
 bool X11InputGrab::handleXi2Input(xcb_generic_event_t *event)
@@ -512,6 +583,15 @@ bool X11InputGrab::handleXi2Input(xcb_generic_event_t *event)
     auto *device = reinterpret_cast<xcb_input_button_press_event_t *>(event);
     if (device->event != m_window)
         return false;
+    if (m_forwardTo && device->detail <= 0xff) {
+        static constexpr uint8_t coreTypes[] = {0, 0, XCB_KEY_PRESS, XCB_KEY_RELEASE, XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE};
+        uint16_t state = uint16_t((device->mods.effective & 0xff) | ((device->group.effective & 0x3) << 13));
+        // The core state tells which buttons were down before this event.
+        if (xiType == XCB_INPUT_BUTTON_RELEASE && device->detail >= 1 && device->detail <= 5)
+            state |= uint16_t(XCB_BUTTON_MASK_1 << (device->detail - 1));
+        forward(coreTypes[xiType], uint8_t(device->detail), device->time, int16_t(device->root_x >> 16),
+                int16_t(device->root_y >> 16), state);
+    }
     InputEvent translated;
     translated.flags = flagsFromState(device->mods.effective);
     switch (xiType) {
@@ -529,5 +609,6 @@ bool X11InputGrab::handleXi2Input(xcb_generic_event_t *event)
                                           xiType == XCB_INPUT_BUTTON_PRESS);
         break;
     }
-    return onInputEvent(translated);
+    const bool forwarding = m_forwardTo != 0;
+    return onInputEvent(translated) || forwarding;
 }

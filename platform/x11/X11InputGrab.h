@@ -43,6 +43,15 @@ public:
     bool accessibilityTrusted() override;
     bool inputMonitoringTrusted() override;
 
+    // While set, the grab stays on the grab window but passes on to target
+    // (a window of this client, such as the unlock dialog) every key press
+    // and release and every button press and release over target; nothing
+    // reaches any other client. Target gets the input focus.
+    void forwardInputTo(uint32_t target);
+    // Input reaching the grab window is swallowed again.
+    void stopForwarding();
+    uint32_t forwardingTarget() const { return m_forwardTo; }
+
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
     // The grab window, or 0 before the first take().
@@ -62,6 +71,8 @@ private:
     bool handleCoreInput(xcb_generic_event_t *event);
     bool handleXi2Input(xcb_generic_event_t *event);
     void markLost();
+    // Sends a core key or button event to the forwarding target.
+    void forward(uint8_t coreType, uint8_t detail, uint32_t time, int16_t rootX, int16_t rootY, uint16_t state);
     quint64 flagsFromState(uint32_t state) const;
 
     xcb_connection_t *m_connection = nullptr;
@@ -75,6 +86,7 @@ private:
     bool m_pointerGrabbed = false;
     std::set<uint16_t> m_grabbedSlaves;
     QTimer m_retakeTimer;
+    uint32_t m_forwardTo = 0;
 
     std::optional<bool> m_trusted;
     std::optional<bool> m_xinput2Usable;

@@ -8,12 +8,15 @@ find_file(PANEVEIL_PAM_MATRIX_MODULE pam_matrix.so PATH_SUFFIXES pam_wrapper
 if(PANEVEIL_PAM_WRAPPER_LIBRARY AND PANEVEIL_PAM_MATRIX_MODULE)
     set(_pam_test_dir ${CMAKE_CURRENT_BINARY_DIR}/pam-test)
     set(_pam_services ${_pam_test_dir}/services)
+    # One password file per service: pam_matrix's account check reads only
+    # the first line for a user and wants that line's service to match.
     set(_pam_passdb ${_pam_test_dir}/passdb)
     set(_matrix "${PANEVEIL_PAM_MATRIX_MODULE} passdb=${_pam_passdb}")
+    set(_matrix_delay "${PANEVEIL_PAM_MATRIX_MODULE} passdb=${_pam_passdb}-delay")
     file(WRITE ${_pam_services}/paneveil-matrix "auth required ${_matrix}\naccount required ${_matrix}\n")
     # pam_faildelay asks for PAM's own failure delay, as pam_unix does.
-    file(WRITE ${_pam_services}/paneveil-delay
-        "auth optional pam_faildelay.so delay=1500000\nauth required ${_matrix}\naccount required ${_matrix}\n")
+    file(WRITE ${_pam_services}/paneveil-delay "auth optional pam_faildelay.so delay=1500000\n"
+        "auth required ${_matrix_delay}\naccount required ${_matrix_delay}\n")
     file(WRITE ${_pam_services}/paneveil-broken "auth required /nonexistent/pam_paneveil_missing.so\n")
     # The account check refuses after a right password.
     file(WRITE ${_pam_services}/paneveil-noaccount "auth required ${_matrix}\naccount required pam_deny.so\n")

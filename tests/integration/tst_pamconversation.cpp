@@ -57,10 +57,12 @@ void TestPamConversation::initTestCase()
     if (qEnvironmentVariable("PAM_WRAPPER") != QLatin1String("1"))
         QSKIP("needs pam_wrapper preloaded (run through ctest)");
     QVERIFY(!PamConversation::currentUser().isEmpty());
-    QFile passdb(QStringLiteral(PANEVEIL_PAM_PASSDB));
-    QVERIFY(passdb.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    for (const char *service : {"paneveil-matrix", "paneveil-delay", "paneveil-noaccount"})
+    // pam_matrix's password files, one per service: "user:password:service".
+    for (const auto &[suffix, service] : {std::pair{"", "paneveil-matrix"}, std::pair{"-delay", "paneveil-delay"}}) {
+        QFile passdb(QStringLiteral(PANEVEIL_PAM_PASSDB) + QLatin1String(suffix));
+        QVERIFY(passdb.open(QIODevice::WriteOnly | QIODevice::Truncate));
         passdb.write(QStringLiteral("%1:%2:%3\n").arg(PamConversation::currentUser(), rightPassword, QLatin1String(service)).toUtf8());
+    }
 }
 
 void TestPamConversation::attempts_data()
@@ -73,6 +75,9 @@ void TestPamConversation::attempts_data()
     QTest::newRow("right") << matrix << QStringList{rightPassword} << QList<Outcome>{Outcome::Success};
     QTest::newRow("wrong, then right") << matrix << QStringList{QStringLiteral("nope"), rightPassword}
                                        << QList<Outcome>{Outcome::Rejected, Outcome::Success};
+    QTest::newRow("wrong, then right after the failure delay")
+        << QStringLiteral("paneveil-delay") << QStringList{QStringLiteral("nope"), rightPassword}
+        << QList<Outcome>{Outcome::Rejected, Outcome::Success};
     QTest::newRow("empty") << matrix << QStringList{QString()} << QList<Outcome>{Outcome::Rejected};
     QTest::newRow("right but the account is refused")
         << QStringLiteral("paneveil-noaccount") << QStringList{rightPassword} << QList<Outcome>{Outcome::Failed};

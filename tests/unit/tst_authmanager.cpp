@@ -46,6 +46,7 @@ struct DialogLog {
     int closes = 0;
     bool visible = false;
     QStringList messages;
+    int rejections = 0;
 };
 
 class FakeDialog final : public UnlockDialogInterface {
@@ -63,6 +64,11 @@ public:
         m_log->visible = false;
     }
     void showMessage(const QString &message) override { m_log->messages << message; }
+    void rejectPassword(const QString &message) override
+    {
+        ++m_log->rejections;
+        m_log->messages << message;
+    }
 
 private:
     std::shared_ptr<DialogLog> m_log;
@@ -177,6 +183,8 @@ void TestAuthManager::attemptsDecideTheOutcome()
     QTEST(answer.message, "message");
     QTEST(fixture.dialogLog->messages, "captions");
     QTEST(fixture.conversation->nextAttempts, "nextAttempts");
+    // Every refusal that leaves the dialog open empties its field.
+    QCOMPARE(fixture.dialogLog->rejections, fixture.conversation->nextAttempts);
     QVERIFY(!fixture.dialogLog->visible);
     QVERIFY(!fixture.manager->isEvaluating());
 
@@ -293,6 +301,7 @@ void TestAuthManager::modulesTextsGoToTheCaption()
     fixture.manager->evaluate(answer.completion());
     fixture.conversation->events.onMessage(QStringLiteral("Place your finger on the reader"));
     QCOMPARE(fixture.dialogLog->messages, QStringList{QStringLiteral("Place your finger on the reader")});
+    QCOMPARE(fixture.dialogLog->rejections, 0);
     QCOMPARE(answer.calls, 0);
 }
 
