@@ -1,7 +1,9 @@
 # Owner authentication through PAM, and the PAM service file the install
 # ships. The file goes under <prefix>/share/paneveil/pam.d always; an install
 # run as root also copies it to /etc/pam.d, where PAM looks for services.
-set(PANEVEIL_PAM_SERVICE paneveil)
+# Seen by the tests too, which run the shipped file.
+set(PANEVEIL_PAM_SERVICE paneveil CACHE INTERNAL "Name of the PAM service the helper asks for")
+set(PANEVEIL_PAM_SERVICE_FILE ${CMAKE_CURRENT_LIST_DIR}/pam/paneveil CACHE INTERNAL "The PAM service file the install ships")
 find_library(PANEVEIL_PAM_LIBRARY pam REQUIRED)
 
 add_library(paneveil_platform_pam STATIC
@@ -14,16 +16,21 @@ target_link_libraries(paneveil_platform_pam PUBLIC paneveil_helper_core Qt6::Cor
 # PAM reads /etc/pam.d whatever the install prefix is.
 set(PANEVEIL_PAM_SYSTEM_DIR "/etc/pam.d" CACHE PATH "Where an install run as root puts the PAM service file")
 set(PANEVEIL_PAM_SHARE_DIR "${CMAKE_INSTALL_DATADIR}/paneveil/pam.d")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/pam/${PANEVEIL_PAM_SERVICE}
+install(FILES ${PANEVEIL_PAM_SERVICE_FILE}
     DESTINATION ${PANEVEIL_PAM_SHARE_DIR})
+# Packaging (DESTDIR set) always gets the file under DESTDIR; a plain
+# install copies it into the system only as root, and never when
+# PANEVEIL_SKIP_PAM_INSTALL is set in the environment.
 install(CODE "
-    set(_pam_source \"\$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${PANEVEIL_PAM_SHARE_DIR}/${PANEVEIL_PAM_SERVICE}\")
-    set(_pam_dir \"\$ENV{DESTDIR}${PANEVEIL_PAM_SYSTEM_DIR}\")
     execute_process(COMMAND id -u OUTPUT_VARIABLE _uid OUTPUT_STRIP_TRAILING_WHITESPACE)
-    if(_uid STREQUAL \"0\" AND NOT \"\$ENV{PANEVEIL_SKIP_PAM_INSTALL}\")
-        message(STATUS \"Installing: \${_pam_dir}/${PANEVEIL_PAM_SERVICE}\")
-        file(INSTALL \"\${_pam_source}\" DESTINATION \"\${_pam_dir}\")
+    if(\"\$ENV{PANEVEIL_SKIP_PAM_INSTALL}\")
+        message(STATUS \"Skipping the PAM service in ${PANEVEIL_PAM_SYSTEM_DIR} (PANEVEIL_SKIP_PAM_INSTALL)\")
+    elseif(NOT \"\$ENV{DESTDIR}\" STREQUAL \"\" OR _uid STREQUAL \"0\")
+        # file(INSTALL) puts DESTDIR in front by itself.
+        file(INSTALL \"${PANEVEIL_PAM_SERVICE_FILE}\" DESTINATION \"${PANEVEIL_PAM_SYSTEM_DIR}\"
+            FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
     else()
-        message(STATUS \"Not installing the PAM service into \${_pam_dir} (needs root); copy \${_pam_source} there\")
+        message(STATUS \"Not installing the PAM service into ${PANEVEIL_PAM_SYSTEM_DIR}: that needs root. \"
+            \"As root: install -m 644 \${CMAKE_INSTALL_PREFIX}/${PANEVEIL_PAM_SHARE_DIR}/${PANEVEIL_PAM_SERVICE} ${PANEVEIL_PAM_SYSTEM_DIR}/\")
     endif()
 ")

@@ -20,8 +20,15 @@ if(PANEVEIL_PAM_WRAPPER_LIBRARY AND PANEVEIL_PAM_MATRIX_MODULE)
     file(WRITE ${_pam_services}/paneveil-broken "auth required /nonexistent/pam_paneveil_missing.so\n")
     # The account check refuses after a right password.
     file(WRITE ${_pam_services}/paneveil-noaccount "auth required ${_matrix}\naccount required pam_deny.so\n")
-    # Services for the helper run as a test user: the system's pam_unix.
-    file(WRITE ${_pam_services}/paneveil-unix "auth required pam_unix.so\naccount required pam_unix.so\n")
+    # The service file the install ships, over the system's own common
+    # stacks (pam_unix on Debian), for the helper run as a test user.
+    configure_file(${PANEVEIL_PAM_SERVICE_FILE}
+        ${_pam_services}/${PANEVEIL_PAM_SERVICE} COPYONLY)
+    foreach(_common common-auth common-account)
+        if(EXISTS /etc/pam.d/${_common})
+            configure_file(/etc/pam.d/${_common} ${_pam_services}/${_common} COPYONLY)
+        endif()
+    endforeach()
     set(PANEVEIL_PAM_TEST_ENVIRONMENT
         "LD_PRELOAD=${PANEVEIL_PAM_WRAPPER_LIBRARY}" "PAM_WRAPPER=1" "PAM_WRAPPER_SERVICE_DIR=${_pam_services}")
 

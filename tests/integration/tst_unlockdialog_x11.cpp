@@ -381,6 +381,41 @@ private Q_SLOTS:
         QVERIFY(helper.waitFor(QStringLiteral("state unlocked")));
     }
 
+    void testUserUnlocksThroughTheShippedService()
+    {
+        // A desktop runs the helper as the owner, not as root: pam_unix then
+        // checks the password through its own setgid helper.
+        if (geteuid() != 0)
+            QSKIP("making the test user needs root");
+        const QString user = QStringLiteral("pvunlocktest");
+        const QString password = QStringLiteral("unlockmeplease");
+        // chpasswd uses PAM too: the system's, not this test's wrapped one.
+        QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LD_PRELOAD", "PAM_WRAPPER", "PAM_WRAPPER_SERVICE_DIR"})
+            plain.remove(QLatin1String(name));
+        const RunResult made = runProgram(QStringLiteral(PANEVEIL_ENSURE_TEST_USER), {user, password}, plain);
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+
+        LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil")}, user);
+        QVERIFY(helper.waitFor(QStringLiteral("ready")));
+        QVERIFY(helper.waitFor(QStringLiteral("user ") + user));
+        helper.send("lock");
+        QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
+        helper.send("unlock");
+        QTRY_VERIFY(!windowsNamed(input->connection(), dialogTitle).isEmpty());
+        type(rightPassword);
+        pressReturn();
+        // pam_unix's refusal comes after its failure delay, with the dialog kept.
+        QTest::qWait(3500);
+        QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
+        QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
+        type(password);
+        pressReturn();
+        QVERIFY(helper.waitFor(QStringLiteral("reply unlock true")));
+        QVERIFY(helper.waitFor(QStringLiteral("state unlocked")));
+        QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+    }
+
     void lockHoldsWhilePamDelaysAFailure()
     {
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-delay")});

@@ -2,7 +2,7 @@
 // overlay, display watcher, PAM with the unlock dialog), driven over stdin
 // instead of the session bus so the unlock tests can run it as any user.
 // Commands, one a line: "lock", "unlock" (with authentication), "quit".
-// Output lines: "ready", "reply lock|unlock true|false [message]",
+// Output lines: "user NAME" (whom PAM is asked about), "ready", "reply lock|unlock true|false [message]",
 // "state locked|unlocked", "error MESSAGE".
 // usage: unlock_lock_helper [--service NAME]
 
@@ -101,6 +101,7 @@ int main(int argc, char *argv[])
                 QCoreApplication::exit(0);
         }
     });
+    say(QStringLiteral("user ") + PamConversation::currentUser());
     say(QStringLiteral("ready"));
     const int status = application.exec();
     // Never leave the test's X server grabbed.

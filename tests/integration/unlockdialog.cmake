@@ -14,7 +14,8 @@ if(PANEVEIL_PAM_TEST_ENVIRONMENT)
         PANEVEIL_UNLOCK_LOCK_HELPER="$<TARGET_FILE:unlock_lock_helper>"
         PANEVEIL_INPUT_PROBE="$<TARGET_FILE:input_probe>"
         PANEVEIL_PAM_PASSDB="${CMAKE_CURRENT_BINARY_DIR}/pam-test/passdb"
-        PANEVEIL_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/screenshots")
+        PANEVEIL_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/screenshots"
+        PANEVEIL_ENSURE_TEST_USER="${PROJECT_SOURCE_DIR}/tests/support/ensure-test-user.sh")
     add_dependencies(tst_unlockdialog_x11 unlock_lock_helper input_probe)
     set_property(TEST tst_unlockdialog_x11 APPEND PROPERTY ENVIRONMENT ${PANEVEIL_PAM_TEST_ENVIRONMENT})
 endif()
