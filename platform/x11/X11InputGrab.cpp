@@ -278,7 +278,7 @@ X11InputGrab::Attempt X11InputGrab::grabOnce(const std::vector<uint16_t> &slaves
     for (const uint16_t device : slaves) {
         if (m_grabbedSlaves.count(device))
             continue;
-        const uint32_t mask = slaveDeviceEvents;
+        const uint32_t mask = slaveEventMask();
         slaveCookies.emplace_back(device, xcb_input_xi_grab_device(m_connection, m_window, XCB_CURRENT_TIME, XCB_NONE,
                                                                    device, XCB_INPUT_GRAB_MODE_22_ASYNC,
                                                                    XCB_INPUT_GRAB_MODE_22_ASYNC,
@@ -483,11 +483,39 @@ bool X11InputGrab::nativeEventFilter(const QByteArray &eventType, void *message,
     }
 }
 
+uint32_t X11InputGrab::slaveEventMask() const
+{
+    // A grabbed slave device floats free of its master, so the visible
+    // pointer stands still; while a window takes input, its motion is asked
+    // for to move the pointer along.
+    return m_forwardTo ? slaveDeviceEvents | XCB_INPUT_XI_EVENT_MASK_MOTION : slaveDeviceEvents;
+}
+
+void X11InputGrab::regrabSlaves()
+{
+    if (!m_connection || !m_window)
+        return;
+    // Grabbing again what this client holds changes the event mask.
+    const uint32_t mask = slaveEventMask();
+    std::vector<xcb_input_xi_grab_device_cookie_t> cookies;
+    for (const uint16_t device : m_grabbedSlaves) {
+        cookies.push_back(xcb_input_xi_grab_device(m_connection, m_window, XCB_CURRENT_TIME, XCB_NONE, device,
+                                                   XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_MODE_22_ASYNC,
+                                                   XCB_INPUT_GRAB_OWNER_NO_OWNER, 1, &mask));
+    }
+    for (const auto cookie : cookies) {
+        xcb_generic_error_t *error = nullptr;
+        std::free(xcb_input_xi_grab_device_reply(m_connection, cookie, &error));
+        std::free(error);
+    }
+}
+
 void X11InputGrab::forwardInputTo(uint32_t target)
 {
     m_forwardTo = target;
     if (!m_connection || !target)
         return;
+    regrabSlaves();
     // Focus follows only for the target's own sake (a toolkit sends typed
     // keys to its focused widget); the grab keeps the keys from everyone else.
     xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_PARENT, target, XCB_CURRENT_TIME);
@@ -496,7 +524,10 @@ void X11InputGrab::forwardInputTo(uint32_t target)
 
 void X11InputGrab::stopForwarding()
 {
+    if (!m_forwardTo)
+        return;
     m_forwardTo = 0;
+    regrabSlaves();
 }
 
 void X11InputGrab::forward(uint8_t coreType, uint8_t detail, uint32_t time, int16_t rootX, int16_t rootY,
@@ -575,6 +606,18 @@ bool X11InputGrab::handleXi2Input(xcb_generic_event_t *event)
     if (!m_xinputOpcode || generic->extension != m_xinputOpcode)
         return false;
     const uint16_t xiType = generic->event_type;
+    if (xiType == XCB_INPUT_MOTION) {
+        auto *motion = reinterpret_cast<xcb_input_motion_event_t *>(event);
+        if (motion->event != m_window)
+            return false;
+        if (m_forwardTo) {
+            // The core pointer is grabbed here, so the warp's motion reaches no one else.
+            xcb_warp_pointer(m_connection, XCB_NONE, xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root,
+                             0, 0, 0, 0, int16_t(motion->root_x >> 16), int16_t(motion->root_y >> 16));
+            xcb_flush(m_connection);
+        }
+        return true;
+    }
     if (xiType != XCB_INPUT_KEY_PRESS && xiType != XCB_INPUT_KEY_RELEASE && xiType != XCB_INPUT_BUTTON_PRESS
         && xiType != XCB_INPUT_BUTTON_RELEASE) {
         return false;

@@ -46,7 +46,8 @@ public:
     // While set, the grab stays on the grab window but passes on to target
     // (a window of this client, such as the unlock dialog) every key press
     // and release and every button press and release over target; nothing
-    // reaches any other client. Target gets the input focus.
+    // reaches any other client. Target gets the input focus, and the
+    // visible pointer follows the mouse again.
     void forwardInputTo(uint32_t target);
     // Input reaching the grab window is swallowed again.
     void stopForwarding();
@@ -71,6 +72,9 @@ private:
     bool handleCoreInput(xcb_generic_event_t *event);
     bool handleXi2Input(xcb_generic_event_t *event);
     void markLost();
+    uint32_t slaveEventMask() const;
+    // Grabs the held slave devices again, with the mask for now.
+    void regrabSlaves();
     // Sends a core key or button event to the forwarding target.
     void forward(uint8_t coreType, uint8_t detail, uint32_t time, int16_t rootX, int16_t rootY, uint16_t state);
     quint64 flagsFromState(uint32_t state) const;

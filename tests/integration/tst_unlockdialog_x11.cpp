@@ -182,6 +182,15 @@ class TestUnlockDialogX11 : public QObject {
         }
         return std::nullopt;
     }
+    // Where the visible (master) pointer is.
+    QPoint pointerPosition() const
+    {
+        xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(input->connection())).data;
+        Reply<xcb_query_pointer_reply_t> pointer(
+            xcb_query_pointer_reply(input->connection(), xcb_query_pointer(input->connection(), screen->root), nullptr),
+            &std::free);
+        return pointer ? QPoint(pointer->root_x, pointer->root_y) : QPoint(-1, -1);
+    }
     int stackIndexOf(xcb_window_t window) const
     {
         xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(input->connection())).data;
@@ -274,9 +283,13 @@ private Q_SLOTS:
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
         QVERIFY(!input->nothingGrabbed());
 
-        // Cancel sits at the left end of the button row.
+        // Cancel sits at the left end of the button row. The visible pointer
+        // follows the mouse there although every device is grabbed.
         const QRect geometry = dialogs.first().geometry;
-        input->moveTo(geometry.left() + 28 + 20, geometry.bottom() - 28 - 12);
+        const QPoint cancel(geometry.left() + 28 + 20, geometry.bottom() - 28 - 12);
+        input->moveTo(cancel.x(), cancel.y());
+        input->sync();
+        QTRY_COMPARE(pointerPosition(), cancel);
         input->click(1);
         input->sync();
         QVERIFY(helper.waitFor(QStringLiteral("reply unlock false Canceled by user.")));
