@@ -23,8 +23,7 @@ Item {
     width: implicitWidth
     height: implicitHeight
 
-    // Return anywhere but in the field is the Unlock button's default action;
-    // the field takes its own Return, so one press submits once.
+    // Return anywhere but in the field is the Unlock button's default action.
     Keys.onReturnPressed: root.submitted(passwordField.text)
     Keys.onEnterPressed: root.submitted(passwordField.text)
 
@@ -92,7 +91,10 @@ Item {
                 placeholderText: "Password"
                 focus: true
                 inputMethodHints: Qt.ImhSensitiveData | Qt.ImhNoPredictiveText | Qt.ImhHiddenText
-                onAccepted: root.submitted(text)
+                // Handled here and accepted, so the Return does not also
+                // travel on to the dialog's default action: one press, one submit.
+                Keys.onReturnPressed: root.submitted(text)
+                Keys.onEnterPressed: root.submitted(text)
             }
 
             Text {
