@@ -15,7 +15,7 @@ if(PANEVEIL_PAM_WRAPPER_LIBRARY AND PANEVEIL_PAM_MATRIX_MODULE)
     set(_matrix_delay "${PANEVEIL_PAM_MATRIX_MODULE} passdb=${_pam_passdb}-delay")
     file(WRITE ${_pam_services}/paneveil-matrix "auth required ${_matrix}\naccount required ${_matrix}\n")
     # pam_faildelay asks for PAM's own failure delay, as pam_unix does.
-    file(WRITE ${_pam_services}/paneveil-delay "auth optional pam_faildelay.so delay=1500000\n"
+    file(WRITE ${_pam_services}/paneveil-delay "auth optional pam_faildelay.so delay=3000000\n"
         "auth required ${_matrix_delay}\naccount required ${_matrix_delay}\n")
     file(WRITE ${_pam_services}/paneveil-broken "auth required /nonexistent/pam_paneveil_missing.so\n")
     # The account check refuses after a right password.
@@ -29,8 +29,11 @@ if(PANEVEIL_PAM_WRAPPER_LIBRARY AND PANEVEIL_PAM_MATRIX_MODULE)
             configure_file(/etc/pam.d/${_common} ${_pam_services}/${_common} COPYONLY)
         endif()
     endforeach()
+    # Global, for the unlock benchmark too.
     set(PANEVEIL_PAM_TEST_ENVIRONMENT
-        "LD_PRELOAD=${PANEVEIL_PAM_WRAPPER_LIBRARY}" "PAM_WRAPPER=1" "PAM_WRAPPER_SERVICE_DIR=${_pam_services}")
+        "LD_PRELOAD=${PANEVEIL_PAM_WRAPPER_LIBRARY}" "PAM_WRAPPER=1" "PAM_WRAPPER_SERVICE_DIR=${_pam_services}"
+        CACHE INTERNAL "Environment that puts PAM calls on the test services")
+    set(PANEVEIL_PAM_TEST_PASSDB ${_pam_passdb} CACHE INTERNAL "pam_matrix password file of the test services")
 
     paneveil_add_test(tst_pamconversation
         SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_pamconversation.cpp

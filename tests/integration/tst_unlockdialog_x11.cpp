@@ -182,6 +182,12 @@ class TestUnlockDialogX11 : public QObject {
         }
         return std::nullopt;
     }
+    xcb_window_t focusedWindow() const
+    {
+        Reply<xcb_get_input_focus_reply_t> focus(
+            xcb_get_input_focus_reply(input->connection(), xcb_get_input_focus(input->connection()), nullptr), &std::free);
+        return focus ? focus->focus : XCB_NONE;
+    }
     // Where the visible (master) pointer is.
     QPoint pointerPosition() const
     {
@@ -243,6 +249,11 @@ private Q_SLOTS:
 
     void rightPasswordUnlocks()
     {
+        // A program has the focus before the lock, and gets it back after.
+        ClientProcess probe(QStringLiteral(PANEVEIL_INPUT_PROBE), {QStringLiteral("--core")}, session->environment());
+        QVERIFY(probe.waitForLine(QStringLiteral("ready")));
+        const xcb_window_t focusedBefore = focusedWindow();
+        QVERIFY(focusedBefore != XCB_NONE);
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-matrix")});
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
         const std::optional<TopWindow> dialog = lockAndOpenDialog(helper);
@@ -263,6 +274,11 @@ private Q_SLOTS:
         QTRY_VERIFY(input->nothingGrabbed());
         // The hot key's unlock has no requester to reply to; one broadcast only.
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 1);
+        QTRY_COMPARE(focusedWindow(), focusedBefore);
+        // Typing now reaches the program again.
+        const int keysBefore = probe.count(QStringLiteral("core key-press"));
+        type(QStringLiteral("a"));
+        QVERIFY(probe.waitForCount(QStringLiteral("core key-press"), keysBefore + 1));
     }
 
     void wrongPasswordKeepsTheLockAndCancelEndsIt()
@@ -276,7 +292,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!windowsNamed(input->connection(), dialogTitle).isEmpty());
         type(QStringLiteral("wrong"));
         pressReturn();
-        QTest::qWait(1500);
+        QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
+        QTest::qWait(100);
         const QList<TopWindow> dialogs = windowsNamed(input->connection(), dialogTitle);
         QCOMPARE(dialogs.size(), 1);
         screenshot(QStringLiteral("unlock-dialog-wrong.png"));
@@ -310,12 +327,16 @@ private Q_SLOTS:
         QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
         helper.send("unlock");
         QTRY_VERIFY(!windowsNamed(input->connection(), dialogTitle).isEmpty());
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        for (int attempt = 1; attempt <= 2; ++attempt) {
             type(QStringLiteral("x"));
             pressReturn();
-            QTest::qWait(400);
+            QTRY_COMPARE(helper.count(QStringLiteral("dialog rejected Authentication failure")), attempt);
         }
+        type(QStringLiteral("x"));
+        pressReturn();
         QVERIFY(helper.waitFor(QStringLiteral("reply unlock false Authentication failure")));
+        // The third refusal ends it rather than asking again.
+        QCOMPARE(helper.count(QStringLiteral("dialog rejected Authentication failure")), 2);
         QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
         helper.send("quit");
@@ -419,7 +440,7 @@ private Q_SLOTS:
         type(rightPassword);
         pressReturn();
         // pam_unix's refusal comes after its failure delay, with the dialog kept.
-        QTest::qWait(3500);
+        QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
         QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
         type(password);
@@ -456,10 +477,12 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(probe.count(QStringLiteral("core ")), 0);
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
+        // All of this happened while PAM still held back its answer.
+        QCOMPARE(helper.count(QStringLiteral("dialog rejected Authentication failure")), 0);
         // The delay ends with the dialog still there for another try.
-        QTest::qWait(1500);
+        QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
         QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
-        // The burst typed into the dialog; whatever is left there goes.
+        // The burst typed into the dialog after the refusal emptied it.
         static constexpr uint8_t backSpace = 22;
         for (int i = 0; i < 3; ++i) {
             input->key(backSpace, true);

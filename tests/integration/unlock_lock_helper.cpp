@@ -3,7 +3,8 @@
 // instead of the session bus so the unlock tests can run it as any user.
 // Commands, one a line: "lock", "unlock" (with authentication), "quit".
 // Output lines: "user NAME" (whom PAM is asked about), "ready", "reply lock|unlock true|false [message]",
-// "state locked|unlocked", "error MESSAGE".
+// "state locked|unlocked", "error MESSAGE", and what the dialog is asked to
+// do: "dialog shown|closed|unavailable", "dialog rejected|message TEXT".
 // usage: unlock_lock_helper [--service NAME]
 
 #include "AuthManager.h"
@@ -43,6 +44,41 @@ public:
     void helperDidEncounterError(QString message) override { say(QStringLiteral("error ") + message); }
 };
 
+// The real dialog, with what the lock asks of it reported, so tests can
+// wait for a refusal instead of guessing PAM's delay.
+class ReportingDialog final : public UnlockDialogInterface {
+public:
+    explicit ReportingDialog(std::unique_ptr<UnlockDialogInterface> dialog) : m_dialog(std::move(dialog))
+    {
+        m_dialog->onSubmit = [this](SecretText password) { onSubmit(std::move(password)); };
+        m_dialog->onCancel = [this] { onCancel(); };
+    }
+    bool show() override
+    {
+        const bool shown = m_dialog->show();
+        say(shown ? QStringLiteral("dialog shown") : QStringLiteral("dialog unavailable"));
+        return shown;
+    }
+    void close() override
+    {
+        m_dialog->close();
+        say(QStringLiteral("dialog closed"));
+    }
+    void showMessage(const QString &message) override
+    {
+        m_dialog->showMessage(message);
+        say(QStringLiteral("dialog message ") + message);
+    }
+    void rejectPassword(const QString &message) override
+    {
+        m_dialog->rejectPassword(message);
+        say(QStringLiteral("dialog rejected ") + message);
+    }
+
+private:
+    std::unique_ptr<UnlockDialogInterface> m_dialog;
+};
+
 LockManager::ResultReply printReply(const QString &what)
 {
     return [what](bool success, OptionalText message) {
@@ -64,13 +100,14 @@ int main(int argc, char *argv[])
     if (const qsizetype at = arguments.indexOf(QStringLiteral("--service")); at >= 0 && at + 1 < arguments.size())
         service = arguments.at(at + 1);
 
-    // The same wiring the helper's x11Components() gets once owners can unlock.
+    // The same wiring the helper's x11Components() gets once owners can
+    // unlock, with the dialog reporting what it is asked to do.
     LockComponents components = unavailableComponents();
     auto inputGrab = std::make_shared<X11InputGrab>();
     components.eventTap = std::make_unique<EventTapManager>(inputGrab, std::make_shared<NoPrompt>());
     components.permissions = std::make_unique<InputPermissions>(inputGrab);
     components.auth = std::make_unique<AuthManager>([service] { return std::make_unique<PamConversation>(service); },
-                                                    makeX11UnlockDialog(inputGrab));
+                                                    std::make_unique<ReportingDialog>(makeX11UnlockDialog(inputGrab)));
     if (auto overlay = makeX11Overlay())
         components.overlay = std::move(overlay);
     if (auto displays = makeX11DisplayWatcher())
