@@ -172,6 +172,22 @@ QString PamConversation::currentUser()
     return QString::fromLocal8Bit(found->pw_name);
 }
 
+OptionalText PamConversation::probe(const QString &service, const QString &user)
+{
+    if (user.isEmpty())
+        return QStringLiteral("Auth unavailable");
+    // No module runs before pam_authenticate, so no conversation is needed.
+    pam_conv silent{[](int, const pam_message **, pam_response **, void *) { return PAM_CONV_ERR; }, nullptr};
+    pam_handle_t *handle = nullptr;
+    const int status = pam_start(service.toUtf8().constData(), user.toLocal8Bit().constData(), &silent, &handle);
+    const QString description = QString::fromUtf8(pam_strerror(handle, status));
+    if (handle)
+        pam_end(handle, status);
+    if (status == PAM_SUCCESS)
+        return std::nullopt;
+    return description.isEmpty() ? QStringLiteral("Auth unavailable") : description;
+}
+
 PamConversation::PamConversation(QString service, QString user)
     : m_service(std::move(service)), m_user(std::move(user)), m_shared(std::make_shared<Shared>())
 {

@@ -20,6 +20,10 @@ public:
     // The login name of the process's real user.
     static QString currentUser();
 
+    // Whether the service can start for the user at all, as the helper asks
+    // before it blocks input: nothing, or PAM's reason why not.
+    static OptionalText probe(const QString &service = defaultService(), const QString &user = currentUser());
+
     explicit PamConversation(QString service = defaultService(), QString user = currentUser());
     ~PamConversation() override;
 

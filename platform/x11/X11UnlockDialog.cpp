@@ -3,7 +3,9 @@
 #include "X11InputGrab.h"
 
 #include <QGuiApplication>
+#include <QQmlComponent>
 #include <QQmlContext>
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
@@ -37,6 +39,18 @@ private:
 };
 
 } // namespace
+
+OptionalText X11UnlockDialog::probe()
+{
+    Q_INIT_RESOURCE(unlockdialog);
+    if (!qGuiApp || !QGuiApplication::primaryScreen())
+        return QStringLiteral("no screen to show the unlock dialog on");
+    QQmlEngine engine;
+    QQmlComponent component(&engine, viewSource);
+    if (component.isError())
+        return component.errorString().trimmed();
+    return std::nullopt;
+}
 
 X11UnlockDialog::X11UnlockDialog(std::shared_ptr<X11InputGrab> grab) : m_grab(std::move(grab))
 {

@@ -20,6 +20,10 @@ public:
     // The dialog's window title.
     static constexpr const char windowTitle[] = "Unlock your screen";
 
+    // Whether the view can be built here (a QGuiApplication, a screen, and
+    // the Qt Quick modules it imports): nothing, or why not.
+    static OptionalText probe();
+
     // grab may be null: then the dialog takes the focus like any window.
     explicit X11UnlockDialog(std::shared_ptr<X11InputGrab> grab);
     ~X11UnlockDialog() override;

@@ -117,6 +117,11 @@ void TestPamConversation::stackThatCannotStart()
     Recorder recorder;
     PamConversation conversation(QStringLiteral("paneveil-absent"), PamConversation::currentUser());
     QCOMPARE(conversation.start(recorder.events()), OptionalText(QStringLiteral("Critical error - immediate abort")));
+    // The helper's check before it blocks input sees the same.
+    QCOMPARE(PamConversation::probe(QStringLiteral("paneveil-absent")),
+             OptionalText(QStringLiteral("Critical error - immediate abort")));
+    QCOMPARE(PamConversation::probe(QStringLiteral("paneveil-matrix")), OptionalText());
+    QCOMPARE(PamConversation::probe(QStringLiteral("paneveil-matrix"), QString()), OptionalText(QStringLiteral("Auth unavailable")));
     QTest::qWait(100);
     QVERIFY(recorder.attempts.isEmpty());
 }

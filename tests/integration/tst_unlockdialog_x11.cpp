@@ -450,6 +450,18 @@ private Q_SLOTS:
         QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
     }
 
+    void noLockWhereOwnersCannotUnlock()
+    {
+        // Without a PAM service the lock would be a lock-out: input stays free.
+        LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-absent")});
+        QVERIFY(helper.waitFor(QStringLiteral("ready")));
+        QVERIFY(helper.lines().contains(
+            QStringLiteral("input blocking stays off: owners could not unlock (Critical error - immediate abort)")));
+        helper.send("lock");
+        QVERIFY(helper.waitFor(QStringLiteral("reply lock false Input blocking could not be enabled.")));
+        QVERIFY(input->nothingGrabbed());
+    }
+
     void lockHoldsWhilePamDelaysAFailure()
     {
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-delay")});

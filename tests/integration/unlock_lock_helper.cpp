@@ -104,10 +104,18 @@ int main(int argc, char *argv[])
     // unlock, with the dialog reporting what it is asked to do.
     LockComponents components = unavailableComponents();
     auto inputGrab = std::make_shared<X11InputGrab>();
-    components.eventTap = std::make_unique<EventTapManager>(inputGrab, std::make_shared<NoPrompt>());
     components.permissions = std::make_unique<InputPermissions>(inputGrab);
-    components.auth = std::make_unique<AuthManager>([service] { return std::make_unique<PamConversation>(service); },
-                                                    std::make_unique<ReportingDialog>(makeX11UnlockDialog(inputGrab)));
+    // Input is blocked only where the owner can unlock again.
+    const OptionalText noPam = PamConversation::probe(service);
+    const OptionalText noDialog = X11UnlockDialog::probe();
+    if (!noPam && !noDialog) {
+        components.eventTap = std::make_unique<EventTapManager>(inputGrab, std::make_shared<NoPrompt>());
+        components.auth = std::make_unique<AuthManager>(
+            [service] { return std::make_unique<PamConversation>(service); },
+            std::make_unique<ReportingDialog>(makeX11UnlockDialog(inputGrab)));
+    } else {
+        say(QStringLiteral("input blocking stays off: owners could not unlock (%1)").arg(noPam ? *noPam : *noDialog));
+    }
     if (auto overlay = makeX11Overlay())
         components.overlay = std::move(overlay);
     if (auto displays = makeX11DisplayWatcher())

@@ -56,6 +56,8 @@ private Q_SLOTS:
 
 void TestUnlockDialogView::layoutAndTexts()
 {
+    // Everything the view imports is installed.
+    QCOMPARE(X11UnlockDialog::probe(), OptionalText());
     X11UnlockDialog dialog(nullptr);
     QVERIFY(dialog.show());
     QQuickView *view = dialog.view();
