@@ -33,14 +33,25 @@ struct PamConversation::Shared {
     // The last error text a module sent during the current attempt.
     QString lastError;
 
-    // Runs f on the receiver's thread unless the conversation ended.
+    // Runs f on the receiver's thread unless the conversation has ended by
+    // then; f keeps this state alive.
     template <typename F>
     void post(F f)
     {
         std::lock_guard lock(mutex);
         if (cancelled || !receiver)
             return;
-        QMetaObject::invokeMethod(receiver.data(), std::move(f), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            receiver.data(),
+            [this, f = std::move(f)] {
+                {
+                    std::lock_guard stillOn(mutex);
+                    if (cancelled)
+                        return;
+                }
+                f();
+            },
+            Qt::QueuedConnection);
     }
 };
 
