@@ -19,6 +19,16 @@ cmake --build "$build" -j"$(nproc)"
 cmake --install "$build" >/dev/null
 echo "Installed into $prefix"
 
+# Unlocking checks the password through the PAM service "paneveil"; putting
+# it into /etc/pam.d needs root (the install does it itself when run as root).
+pam_service="$prefix/share/paneveil/pam.d/paneveil"
+if ! cmp -s "$pam_service" /etc/pam.d/paneveil; then
+    echo "Installing the PAM service /etc/pam.d/paneveil (needs root)"
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" install -m 644 "$pam_service" /etc/pam.d/paneveil
+fi
+
 # Let the user's session bus start the helper on demand.
 services="${XDG_DATA_HOME:-$HOME/.local/share}/dbus-1/services"
 mkdir -p "$services"
@@ -40,7 +50,9 @@ set -u
 echo "\$ paneveil version";     "$paneveil" version
 echo "\$ paneveil status";      "$paneveil" status
 echo "\$ paneveil permissions"; "$paneveil" permissions
-echo "\$ paneveil lock";        "$paneveil" lock; echo "(exit code \$?)"
+echo "\$ paneveil lock";        "$paneveil" lock
+echo "\$ paneveil status";      "$paneveil" status
+import -window root /tmp/paneveil-locked.png 2>/dev/null && echo "(screenshot while locked: /tmp/paneveil-locked.png)"
 DEMO
 )
 xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash -c "$demo"

@@ -116,7 +116,16 @@ void LockManager::finishUnlock(bool success, const OptionalText &message, const 
 
 void LockManager::triggerUnlock()
 {
-    unlockOnMain(true, [](bool, OptionalText) {});
+    // Every auto-repeat of a held hotkey arrives here; one authentication per
+    // spell is enough, or one success would unlock (and chime) once per repeat.
+    if (m_hotkeyUnlockPending)
+        return;
+    m_hotkeyUnlockPending = true;
+    QPointer<LockManager> weakSelf(this);
+    unlockOnMain(true, [weakSelf](bool, OptionalText) {
+        if (weakSelf)
+            weakSelf->m_hotkeyUnlockPending = false;
+    });
 }
 
 void LockManager::getStatusWithReply(StatusReply reply)

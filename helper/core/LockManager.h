@@ -62,6 +62,7 @@ private:
     bool m_isLocked = false;
     OptionalDate m_lockedSince;
     RuntimeSettings m_settings;
+    bool m_hotkeyUnlockPending = false;
 
     // Touched only by work running on m_queue.
     std::vector<std::shared_ptr<PaneveilAppProtocol>> m_connections;

@@ -320,6 +320,26 @@ private Q_SLOTS:
         QVERIFY(!fakes->eventTap->shouldSwallowEvents());
     }
 
+    void heldUnlockHotkeyAuthenticatesOnce()
+    {
+        ReplyRecorder locked;
+        applySettings(payload(0.05, true, true));
+        lock(locked);
+        for (int repeat = 0; repeat < 5; ++repeat)
+            fakes->eventTap->onUnlockHotkey();
+        QCOMPARE(int(fakes->auth->pending.size()), 1);
+        fakes->auth->pending[0](true, std::nullopt);
+        QTRY_VERIFY(!manager->isLocked());
+        settle();
+        QCOMPARE(fakes->sounds->played, (QStringList{QStringLiteral("Tink"), QStringLiteral("Glass")}));
+        QCOMPARE(app->count(), 2);
+
+        // The next spell asks again.
+        lock(locked);
+        fakes->eventTap->onUnlockHotkey();
+        QCOMPARE(int(fakes->auth->pending.size()), 2);
+    }
+
     void displayChangeRefitsOverlay()
     {
         fakes->displays->onChange();
