@@ -14,15 +14,6 @@ namespace {
 
 const QString app = QStringLiteral(PANEVEIL_INSTALLED_APP);
 
-std::unique_ptr<TestSession> activatingSession()
-{
-    QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
-        busEnvironment.remove(QString::fromLatin1(name));
-    return std::make_unique<TestSession>(TestSession::Options{
-        .withDisplay = true, .serviceDirectory = QStringLiteral(PANEVEIL_INSTALLED_SERVICES), .busEnvironment = busEnvironment});
-}
-
 } // namespace
 
 class TestAppStartup : public QObject {
@@ -59,7 +50,7 @@ private Q_SLOTS:
 
     void hotKeysFromAnyProgramLockAndUnlockThroughTheHelper()
     {
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         HelperCallMonitor monitor(*session);
         QVERIFY(monitor.isReady());

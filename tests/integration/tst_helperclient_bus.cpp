@@ -25,15 +25,6 @@ const QString helperBusName = QString::fromLatin1(PVConstants::helperMachService
 const QString notReachable = QStringLiteral("Background helper is not reachable: ");
 constexpr int activationTimeoutMs = 30000;
 
-std::unique_ptr<TestSession> activatingSession()
-{
-    QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
-        busEnvironment.remove(QString::fromLatin1(name));
-    return std::make_unique<TestSession>(TestSession::Options{
-        .withDisplay = true, .serviceDirectory = QStringLiteral(PANEVEIL_INSTALLED_SERVICES), .busEnvironment = busEnvironment});
-}
-
 // A scripted stand-in for the helper; see scripted_helper_peer.cpp.
 class ScriptedPeer {
 public:
@@ -119,14 +110,6 @@ QString shownText(const OptionalText &text)
     return text.value_or(QStringLiteral("<no message>"));
 }
 
-qint64 helperPid(const TestSession &session)
-{
-    QDBusConnection probe = session.connect(QStringLiteral("pid-probe"));
-    const qint64 pid = probe.interface()->servicePid(helperBusName).value();
-    QDBusConnection::disconnectFromBus(probe.name());
-    return pid;
-}
-
 } // namespace
 
 class TestHelperClientBus : public QObject {
@@ -148,7 +131,7 @@ private Q_SLOTS:
 
     void theActivatedHelperAnswersAndItsLockAnswerReachesTheModel()
     {
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         useDisplayOf(*session);
         HelperCallMonitor monitor(*session);
@@ -184,7 +167,7 @@ private Q_SLOTS:
 
     void aKilledHelperIsActivatedAgainAndGetsTheSettings()
     {
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         useDisplayOf(*session);
         HelperCallMonitor monitor(*session);
@@ -192,7 +175,7 @@ private Q_SLOTS:
         App app(*session);
         app.enableRegistration();
         QTRY_VERIFY_WITH_TIMEOUT(app.model->helperReachable(), activationTimeoutMs);
-        const qint64 firstPid = helperPid(*session);
+        const qint64 firstPid = session->ownerPid(helperBusName);
         QVERIFY(firstPid > 0);
         QList<bool> reachability;
         connect(app.model.get(), &LockState::helperReachableChanged, this,
@@ -201,7 +184,7 @@ private Q_SLOTS:
         QCOMPARE(::kill(pid_t(firstPid), SIGKILL), 0);
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                const qint64 pid = helperPid(*session);
+                const qint64 pid = session->ownerPid(helperBusName);
                 return pid > 0 && pid != firstPid && app.model->helperReachable();
             }(),
             activationTimeoutMs);
@@ -249,7 +232,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, member);
         QFETCH(QVariantList, arguments);
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         useDisplayOf(*session);
         App app(*session);

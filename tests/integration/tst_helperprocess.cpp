@@ -17,17 +17,6 @@ const QString helperService = QString::fromLatin1(PVConstants::helperMachService
 // see error broadcasts without leaving a real lock behind.
 const QString lockFailure = QStringLiteral("Paneveil cannot block input on a Wayland session yet.");
 
-// A session whose bus can start the helper from its installed activation
-// file, and whose bus runs without the display in its own environment.
-std::unique_ptr<TestSession> activatingSession()
-{
-    QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
-        busEnvironment.remove(QString::fromLatin1(name));
-    return std::make_unique<TestSession>(TestSession::Options{
-        .withDisplay = true, .serviceDirectory = QStringLiteral(PANEVEIL_INSTALLED_SERVICES), .busEnvironment = busEnvironment});
-}
-
 RunResult paneveil(const TestSession &session, const QString &command)
 {
     return runProgram(app, {command}, session.environment());
@@ -71,14 +60,6 @@ struct Watcher {
     }
 };
 
-qint64 helperPid(const TestSession &session)
-{
-    QDBusConnection bus = session.connect(QStringLiteral("probe"));
-    const qint64 pid = bus.interface()->servicePid(helperService).value();
-    QDBusConnection::disconnectFromBus(bus.name());
-    return pid;
-}
-
 } // namespace
 
 class TestHelperProcess : public QObject {
@@ -93,7 +74,7 @@ private Q_SLOTS:
 
     void activatedOnFirstCallWithTheHandedOverEnvironment()
     {
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
 
         const RunResult status = paneveil(*session, QStringLiteral("status"));
@@ -101,7 +82,7 @@ private Q_SLOTS:
         QCOMPARE(status.out, QStringLiteral("Unlocked\n"));
 
         // The bus itself never had DISPLAY; the helper got it from the client.
-        const qint64 pid = helperPid(*session);
+        const qint64 pid = session->ownerPid(helperService);
         QVERIFY(pid > 0);
         QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
         QVERIFY(environ.open(QIODevice::ReadOnly));
@@ -114,7 +95,7 @@ private Q_SLOTS:
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(lines(second.err), QStringList{QStringLiteral(
                                         "[PaneveilHelper] com.zelquor.Paneveil.helper is already owned by another process; exiting")});
-        QCOMPARE(helperPid(*session), pid);
+        QCOMPARE(session->ownerPid(helperService), pid);
     }
 
     void exitsCleanlyWhenItCannotServe_data()
@@ -158,7 +139,7 @@ private Q_SLOTS:
         process.setProcessEnvironment(session.environment());
         process.start(helper);
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(helperPid(session) == process.processId(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(session.ownerPid(helperService) == process.processId(), 10000);
 
         session.stopBus();
         QVERIFY(process.waitForFinished(10000));
@@ -170,7 +151,7 @@ private Q_SLOTS:
 
     void lockFailsHonestlyAndEveryWatcherHearsIt()
     {
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         const QProcessEnvironment wayland = waylandEnvironment(*session);
         auto first = std::make_unique<Watcher>(*session, wayland);
@@ -219,7 +200,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         const RunResult result = paneveil(*session, command);
         QCOMPARE(result.exitCode, exitCode);
@@ -250,7 +231,7 @@ private Q_SLOTS:
     void callerWithoutTheIdentityIsRefused()
     {
         QFETCH(QStringList, call);
-        auto session = activatingSession();
+        auto session = TestSession::activating(QStringLiteral(PANEVEIL_INSTALLED_SERVICES));
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         Watcher watcher(*session); // starts the helper and listens for broadcasts
         QVERIFY(watcher.waitForLines(1));

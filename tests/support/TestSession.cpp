@@ -1,5 +1,6 @@
 #include "TestSession.h"
 
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -46,6 +47,15 @@ TestSession::TestSession(const Options &options)
     if (options.withDisplay && !startDisplay())
         return;
     startBus(options);
+}
+
+std::unique_ptr<TestSession> TestSession::activating(const QString &serviceDirectory)
+{
+    QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
+        busEnvironment.remove(QString::fromLatin1(name));
+    return std::make_unique<TestSession>(
+        Options{.withDisplay = true, .serviceDirectory = serviceDirectory, .busEnvironment = busEnvironment});
 }
 
 TestSession::~TestSession()
@@ -138,6 +148,14 @@ QString TestSession::busLog() const
 {
     QFile log(m_dir.filePath(QStringLiteral("bus.log")));
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+qint64 TestSession::ownerPid(const QString &busName) const
+{
+    QDBusConnection bus = connect(QStringLiteral("pid-probe"));
+    const qint64 pid = bus.interface()->servicePid(busName).value();
+    QDBusConnection::disconnectFromBus(bus.name());
+    return pid;
 }
 
 void TestSession::stopBus()

@@ -22,6 +22,10 @@ public:
 
     TestSession();
     explicit TestSession(const Options &options);
+    // A session whose bus starts services from serviceDirectory and has no
+    // display in its own environment, as at login: an activated service only
+    // reaches the display through what a client hands over.
+    static std::unique_ptr<TestSession> activating(const QString &serviceDirectory);
     ~TestSession();
     TestSession(const TestSession &) = delete;
     TestSession &operator=(const TestSession &) = delete;
@@ -40,6 +44,8 @@ public:
     QProcessEnvironment environment() const;
     // A fresh connection of this process to the session bus.
     QDBusConnection connect(const QString &name) const;
+    // Process id of the owner of busName, or 0 when nobody owns it.
+    qint64 ownerPid(const QString &busName) const;
     // Stops the bus, as when a session ends.
     void stopBus();
 
