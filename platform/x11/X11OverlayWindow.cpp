@@ -137,6 +137,9 @@ bool X11OverlayWindow::create(const QRect &frame, const OverlayContentView &cont
         colormap = m_colormap;
     }
 
+    // Compositors read the window type once, when they learn of a window, so
+    // nobody may look at it between its creation and its properties.
+    xcb_grab_server(m_connection);
     m_window = xcb_generate_id(m_connection);
     // Value order follows the attribute bits: background pixel, border pixel,
     // override-redirect, colormap.
@@ -146,6 +149,8 @@ bool X11OverlayWindow::create(const QRect &frame, const OverlayContentView &cont
         quint16(m_frame.width()), quint16(m_frame.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, windowVisual,
         XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_COLORMAP, values);
     if (Reply<xcb_generic_error_t> error{xcb_request_check(m_connection, created)}) {
+        xcb_ungrab_server(m_connection);
+        flush();
         pvLog(logPrefix + QStringLiteral("xcb_create_window failed: error %1").arg(error->error_code));
         m_window = XCB_NONE;
         return false;
@@ -158,6 +163,8 @@ bool X11OverlayWindow::create(const QRect &frame, const OverlayContentView &cont
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, catcherValues);
 
     setProperties();
+    xcb_ungrab_server(m_connection);
+    flush();
 
     // Windows mapped or restacked by others show up as substructure events
     // on the root. The root's mask is per client and Qt set its own bits, so
