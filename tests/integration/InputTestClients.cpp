@@ -175,3 +175,21 @@ bool ClientProcess::waitForCount(const QString &prefix, int atLeast, int timeout
     }
     return false;
 }
+
+QImage rootWindowImage(xcb_connection_t *connection)
+{
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    xcb_get_image_reply_t *reply = xcb_get_image_reply(
+        connection,
+        xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0, screen->width_in_pixels,
+                      screen->height_in_pixels, ~0u),
+        nullptr);
+    if (!reply)
+        return {};
+    // Depth 24: 32 bits per pixel, little-endian BGRX.
+    QImage image = QImage(xcb_get_image_data(reply), screen->width_in_pixels, screen->height_in_pixels,
+                          QImage::Format_RGB32)
+                       .copy();
+    std::free(reply);
+    return image;
+}

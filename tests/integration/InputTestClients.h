@@ -2,6 +2,7 @@
 // on a connection of their own, and the probe and grab-holder programs.
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -51,6 +52,10 @@ private:
     xcb_window_t m_root = 0;
     xcb_window_t m_window = 0;
 };
+
+// The whole root window as the server has it; empty on failure. For a
+// 24-bit screen such as Xvfb's.
+QImage rootWindowImage(xcb_connection_t *connection);
 
 // A helper program started with the test's display; collects its output lines.
 class ClientProcess {

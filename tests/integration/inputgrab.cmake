@@ -7,7 +7,7 @@ target_link_libraries(grab_holder PRIVATE PkgConfig::XCB)
 add_library(paneveil_input_test_clients STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/InputTestClients.h ${CMAKE_CURRENT_SOURCE_DIR}/InputTestClients.cpp)
 target_include_directories(paneveil_input_test_clients PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(paneveil_input_test_clients PUBLIC Qt6::Test PkgConfig::XCB)
+target_link_libraries(paneveil_input_test_clients PUBLIC Qt6::Test Qt6::Gui PkgConfig::XCB)
 
 paneveil_add_test(tst_x11inputgrab
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_x11inputgrab.cpp

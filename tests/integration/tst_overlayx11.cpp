@@ -4,6 +4,7 @@
 // colour beneath the overlay, maps and raises windows, moves the focus and
 // takes screenshots of the root window.
 #include "DisplayWatcher.h"
+#include "InputTestClients.h"
 #include "OverlayWindowManager.h"
 #include "QtScreenChangeSource.h"
 #include "TestSession.h"
@@ -72,20 +73,7 @@ public:
     }
     void sync() { Reply<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr)); }
 
-    QImage screenshot()
-    {
-        Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
-            m_connection,
-            xcb_get_image(m_connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root(), 0, 0, m_screen->width_in_pixels,
-                          m_screen->height_in_pixels, ~0u),
-            nullptr));
-        if (!image)
-            return {};
-        // Depth 24 on Xvfb: 32 bits per pixel, little-endian BGRX.
-        return QImage(xcb_get_image_data(image.get()), m_screen->width_in_pixels, m_screen->height_in_pixels,
-                      QImage::Format_RGB32)
-            .copy();
-    }
+    QImage screenshot() { return rootWindowImage(m_connection); }
     QRect geometry(xcb_window_t window)
     {
         Reply<xcb_get_geometry_reply_t> geometry(

@@ -44,18 +44,29 @@ TestSession::TestSession(const Options &options)
     QDir(m_dir.path()).mkpath(QStringLiteral("runtime"));
     QFile::setPermissions(m_dir.filePath(QStringLiteral("runtime")),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!options.user.isEmpty()) {
+        // The user reaches the bus socket in here and owns the runtime folder.
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+        const RunResult owned = runProgram(QStringLiteral("chown"), {options.user, runtimeDirectory()},
+                                           QProcessEnvironment::systemEnvironment());
+        if (owned.exitCode != 0) {
+            m_error = QStringLiteral("cannot give the runtime folder to %1: %2").arg(options.user, owned.err);
+            return;
+        }
+    }
     if (options.withDisplay && !startDisplay())
         return;
     startBus(options);
 }
 
-std::unique_ptr<TestSession> TestSession::activating(const QString &serviceDirectory)
+std::unique_ptr<TestSession> TestSession::activating(const QString &serviceDirectory, const QString &user)
 {
     QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"})
         busEnvironment.remove(QString::fromLatin1(name));
-    return std::make_unique<TestSession>(
-        Options{.withDisplay = true, .serviceDirectory = serviceDirectory, .busEnvironment = busEnvironment});
+    return std::make_unique<TestSession>(Options{
+        .withDisplay = true, .serviceDirectory = serviceDirectory, .busEnvironment = busEnvironment, .user = user});
 }
 
 TestSession::~TestSession()
@@ -94,19 +105,27 @@ bool TestSession::startBus(const Options &options)
     QString serviceDir;
     if (!options.serviceDirectory.isEmpty())
         serviceDir = QStringLiteral("  <servicedir>%1</servicedir>\n").arg(options.serviceDirectory);
+    // Under another user the bus drops to it after opening its socket, and
+    // lets this process in to watch.
+    QString userLines;
+    if (!options.user.isEmpty())
+        userLines = QStringLiteral("  <user>%1</user>\n").arg(options.user);
+    const QString otherUsers = options.user.isEmpty() ? QString() : QStringLiteral("    <allow user=\"*\"/>\n");
     config.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                                 "<busconfig>\n"
                                 "  <type>session</type>\n"
+                                "%3"
                                 "  <listen>unix:dir=%1</listen>\n"
                                 "%2"
                                 "  <policy context=\"default\">\n"
+                                "%4"
                                 "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
                                 "    <allow eavesdrop=\"true\"/>\n"
                                 "    <allow own=\"*\"/>\n"
                                 "  </policy>\n"
                                 "</busconfig>\n")
-                     .arg(m_dir.path(), serviceDir)
+                     .arg(m_dir.path(), serviceDir, userLines, otherUsers)
                      .toUtf8());
     config.close();
 

@@ -18,6 +18,9 @@ public:
         QString serviceDirectory;
         // Environment the bus itself runs with (activated services inherit it).
         QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();
+        // Account the bus (and every service it starts) runs as, as in that
+        // user's own session; empty for this process's own. Needs root.
+        QString user;
     };
 
     TestSession();
@@ -25,7 +28,7 @@ public:
     // A session whose bus starts services from serviceDirectory and has no
     // display in its own environment, as at login: an activated service only
     // reaches the display through what a client hands over.
-    static std::unique_ptr<TestSession> activating(const QString &serviceDirectory);
+    static std::unique_ptr<TestSession> activating(const QString &serviceDirectory, const QString &user = {});
     ~TestSession();
     TestSession(const TestSession &) = delete;
     TestSession &operator=(const TestSession &) = delete;
@@ -36,6 +39,8 @@ public:
 
     const QString &display() const { return m_display; }
     const QString &busAddress() const { return m_busAddress; }
+    // The session's runtime folder, owned by the session's user.
+    QString runtimeDirectory() const { return m_dir.filePath(QStringLiteral("runtime")); }
     qint64 busPid() const { return m_bus.processId(); }
     // What the bus and the services it started wrote to standard error.
     QString busLog() const;
