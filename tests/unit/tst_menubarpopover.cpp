@@ -1,0 +1,709 @@
+// The popover off screen on the real models: the lock state model on a fake
+// helper transport, the settings store on a file of its own, and the
+// registration service on fake login items and a recording desktop. The
+// tests read what a person sees (texts, which parts show, which buttons
+// work) and click like one; screenshots of the main states go to
+// view-screenshots/ in the build folder.
+
+#include "AppSettings.h"
+#include "AppViews.h"
+#include "FakeHelperTransport.h"
+#include "FakeRegistration.h"
+#include "HelperService.h"
+#include "LockState.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QQuickView>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using RawStatus = LoginItemServiceInterface::RawStatus;
+// A status the login-item service may report that means nothing known.
+constexpr int unrecognisedStatus = 99;
+
+const QString accessibilityHelpAnchor = QStringLiteral("Privacy_Accessibility");
+const QString inputMonitoringHelpAnchor = QStringLiteral("Privacy_ListenEvent");
+
+QString screenshotFolder()
+{
+    const QByteArray build = qgetenv("PANEVEIL_BUILD_DIR");
+    const QString root = build.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(build);
+    return root + QStringLiteral("/view-screenshots");
+}
+
+} // namespace
+
+class TestMenuBarPopover : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir storeFolder;
+    int loginItemStatus = RawStatus::enabled;
+    int unregisterCalls = 0;
+    FakeDesktopLog desktop;
+    std::unique_ptr<HelperService> helperService;
+    std::shared_ptr<FakeHelperTransport> transport;
+    std::unique_ptr<LockState> lockState;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<QQuickView> view;
+
+    void registrationBecomes(int rawStatus)
+    {
+        loginItemStatus = rawStatus;
+        helperService->ensureRegistered();
+    }
+
+    // The helper registered and answering, unlocked, nothing wrong.
+    void helperReady()
+    {
+        registrationBecomes(RawStatus::enabled);
+        lockState->apply(LockState::HelperReachable{true});
+    }
+
+    void showPopover()
+    {
+        view = std::make_unique<QQuickView>();
+        view->setResizeMode(QQuickView::SizeViewToRootObject);
+        view->setInitialProperties({{QStringLiteral("lockState"), QVariant::fromValue<QObject *>(lockState.get())},
+                                    {QStringLiteral("settings"), QVariant::fromValue<QObject *>(settings.get())},
+                                    {QStringLiteral("helperService"),
+                                     QVariant::fromValue<QObject *>(helperService.get())}});
+        view->setSource(AppViews::menuBarPopoverUrl());
+        QVERIFY2(view->status() == QQuickView::Ready,
+                 qPrintable(view->errors().isEmpty() ? QString() : view->errors().constFirst().toString()));
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        settle();
+    }
+
+    // Layouts are placed when the window is next drawn, and the window
+    // follows its content's size a turn of the event loop later.
+    QImage settle()
+    {
+        view->grabWindow();
+        QCoreApplication::processEvents();
+        return view->grabWindow();
+    }
+
+    QQuickItem *item(const char *name) const
+    {
+        return view->rootObject()->findChild<QQuickItem *>(QString::fromLatin1(name));
+    }
+    QString text(const char *name) const { return item(name)->property("text").toString(); }
+    bool shows(const char *name) const { return item(name)->isVisible(); }
+
+    // A press and release in the middle of the item, as the mouse does it.
+    void click(const char *name)
+    {
+        settle();
+        QQuickItem *target = item(name);
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(view.get(), Qt::LeftButton, {}, centre.toPoint());
+    }
+
+    void saveScreenshot(const QString &name)
+    {
+        QDir().mkpath(screenshotFolder());
+        const QString path = screenshotFolder() + QStringLiteral("/popover-") + name + QStringLiteral(".png");
+        QVERIFY2(settle().save(path), qPrintable(path));
+    }
+
+    // Nothing shown inside the popover may be wider than it or run out of it.
+    void checkEverythingInside()
+    {
+        settle();
+        const QRectF bounds(0, 0, view->rootObject()->width(), view->rootObject()->height());
+        const auto items = view->rootObject()->findChildren<QQuickItem *>();
+        for (QQuickItem *child : items) {
+            if (!child->isVisible() || child->width() <= 0 || child->height() <= 0)
+                continue;
+            const QRectF area = child->mapRectToScene(QRectF(0, 0, child->width(), child->height()));
+            QVERIFY2(bounds.contains(area), qPrintable(child->objectName() + QStringLiteral(" at ")
+                                                       + QString::number(area.x()) + QLatin1Char(',')
+                                                       + QString::number(area.y()) + QLatin1Char(' ')
+                                                       + QString::number(area.width()) + QLatin1Char('x')
+                                                       + QString::number(area.height())));
+            const QVariant truncated = child->property("truncated");
+            QVERIFY2(!truncated.toBool(), qPrintable(child->property("text").toString()));
+        }
+    }
+
+    int requestCount(const QString &member) const
+    {
+        int count = 0;
+        for (const auto &connection : transport->connections)
+            count += connection->count(member);
+        return count;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(storeFolder.isValid());
+        AppViews::registerTypes();
+        // A second call changes nothing.
+        AppViews::registerTypes();
+    }
+
+    void init()
+    {
+        loginItemStatus = RawStatus::enabled;
+        unregisterCalls = 0;
+        desktop = {};
+        helperService = fakeRegistration(&loginItemStatus, &unregisterCalls, &desktop);
+        transport = std::make_shared<FakeHelperTransport>();
+        lockState = std::make_unique<LockState>(transport);
+        const QString storePath = storeFolder.filePath(QString::fromLatin1(QTest::currentTestFunction())
+                                                       + QStringLiteral(".ini"));
+        QFile::remove(storePath);
+        settings = std::make_unique<AppSettings>(std::make_unique<QSettings>(storePath, QSettings::IniFormat));
+        // Wired as the app wires them, so the model talks to the helper once
+        // the registration is enabled.
+        lockState->attach(helperService.get(), settings.get());
+    }
+
+    void cleanup()
+    {
+        view.reset();
+        lockState.reset();
+        transport.reset();
+        helperService.reset();
+        settings.reset();
+    }
+
+    void sizeAndFixedParts()
+    {
+        helperReady();
+        showPopover();
+        QCOMPARE(view->rootObject()->width(), 300.0);
+        QCOMPARE(view->width(), 300);
+        // The window follows the content's height.
+        QCOMPARE(view->height(), qCeil(view->rootObject()->implicitHeight()));
+        QCOMPARE(text("productName"), QStringLiteral("Paneveil"));
+        QVERIFY(item("productName")->property("font").value<QFont>().bold());
+        QCOMPARE(text("settingsButton"), QStringLiteral("Settings…"));
+        QCOMPARE(text("quitButton"), QStringLiteral("Quit"));
+        QVERIFY(shows("lockButton"));
+        QVERIFY(shows("opacitySlider"));
+        // The lock button spans the content width (14 px padding either side).
+        QCOMPARE(item("lockButton")->width(), 300.0 - 2 * 14);
+        QCOMPARE(item("lockButton")->mapToScene({0, 0}).x(), 14.0);
+        QVERIFY(item("productName")->mapToScene({0, 0}).y() >= 14.0);
+    }
+
+    void statusLine_data()
+    {
+        QTest::addColumn<int>("rawStatus");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<bool>("locked");
+        // Seconds since the lock; negative for no date.
+        QTest::addColumn<int>("lockedSecondsAgo");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("unknown") << unrecognisedStatus << false << false << -1 << QStringLiteral("Starting up…");
+        QTest::newRow("not registered") << int(RawStatus::notRegistered) << false << false << -1
+                                        << QStringLiteral("Helper not installed");
+        QTest::newRow("needs approval") << int(RawStatus::requiresApproval) << false << false << -1
+                                        << QStringLiteral("Helper needs approval");
+        QTest::newRow("service not found") << int(RawStatus::notFound) << false << false << -1
+                                           << QStringLiteral("Helper service not found");
+        QTest::newRow("not found beats a reachable lock") << int(RawStatus::notFound) << true << true << 10
+                                                          << QStringLiteral("Helper service not found");
+        QTest::newRow("enabled, not reachable") << int(RawStatus::enabled) << false << false << -1
+                                                << QStringLiteral("Helper starting…");
+        QTest::newRow("enabled, not reachable, locked") << int(RawStatus::enabled) << false << true << 10
+                                                        << QStringLiteral("Helper starting…");
+        QTest::newRow("locked 1h 2m 5s ago") << int(RawStatus::enabled) << true << true << 3725
+                                             << QStringLiteral("Locked 1h 2m 5s");
+        QTest::newRow("locked, no date") << int(RawStatus::enabled) << true << true << -1
+                                         << QStringLiteral("Locked");
+        QTest::newRow("unlocked") << int(RawStatus::enabled) << true << false << -1
+                                  << QStringLiteral("Unlocked  ·  ⌃⌘L to lock");
+    }
+
+    void statusLine()
+    {
+        QFETCH(int, rawStatus);
+        QFETCH(bool, reachable);
+        QFETCH(bool, locked);
+        QFETCH(int, lockedSecondsAgo);
+        QFETCH(QString, expected);
+
+        registrationBecomes(rawStatus);
+        lockState->apply(LockState::HelperReachable{reachable});
+        const OptionalDate since = lockedSecondsAgo < 0
+            ? OptionalDate()
+            : OptionalDate(QDateTime::currentDateTime().addSecs(-lockedSecondsAgo));
+        lockState->apply(LockState::LockStatus{locked, since});
+        showPopover();
+        QCOMPARE(text("statusLine"), expected);
+        QVERIFY(shows("statusLine"));
+        QVERIFY(!item("statusLine")->property("truncated").toBool());
+        QCOMPARE(item("statusLine")->property("font").value<QFont>().pixelSize(),
+                 item("productName")->property("font").value<QFont>().pixelSize() - 3);
+        // The header's lock: closed while locked, the open outline otherwise.
+        const QString icon = item("headerIcon")->property("source").toUrl().toString();
+        QVERIFY2(icon.endsWith(locked ? QStringLiteral("/lock.fill.svg") : QStringLiteral("/lock.open.svg")),
+                 qPrintable(icon));
+    }
+
+    void statusFollowsTheModel()
+    {
+        helperReady();
+        showPopover();
+        QCOMPARE(text("statusLine"), QStringLiteral("Unlocked  ·  ⌃⌘L to lock"));
+        lockState->apply(LockState::LockStatus{true, std::nullopt});
+        QCOMPARE(text("statusLine"), QStringLiteral("Locked"));
+        QCOMPARE(text("lockButton"), QStringLiteral("Unlock"));
+        registrationBecomes(RawStatus::requiresApproval);
+        QCOMPARE(text("statusLine"), QStringLiteral("Helper needs approval"));
+        QVERIFY(shows("helperBanner"));
+        QVERIFY(!item("lockButton")->isEnabled());
+    }
+
+    void helperBanner_data()
+    {
+        QTest::addColumn<int>("rawStatus");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<bool>("chevron");
+
+        const QString retry = QStringLiteral("The app will retry helper registration when it launches.");
+        QTest::newRow("unknown") << unrecognisedStatus << true << QStringLiteral("Background helper not running")
+                                 << retry << false;
+        QTest::newRow("not registered") << int(RawStatus::notRegistered) << true
+                                        << QStringLiteral("Background helper not installed") << retry << false;
+        QTest::newRow("needs approval") << int(RawStatus::requiresApproval) << true
+                                        << QStringLiteral("Approve in System Settings")
+                                        << QStringLiteral("Paneveil needs permission to run its background helper.")
+                                        << true;
+        QTest::newRow("service not found")
+            << int(RawStatus::notFound) << true << QStringLiteral("Background helper not found")
+            << QStringLiteral("macOS cannot find the embedded LaunchAgent in this build. Rebuild, reinstall to "
+                              "/Applications, then relaunch.")
+            << false;
+        QTest::newRow("enabled") << int(RawStatus::enabled) << false << QString() << QString() << false;
+    }
+
+    void helperBanner()
+    {
+        QFETCH(int, rawStatus);
+        QFETCH(bool, shown);
+        QFETCH(QString, title);
+        QFETCH(QString, body);
+        QFETCH(bool, chevron);
+
+        registrationBecomes(rawStatus);
+        showPopover();
+        QCOMPARE(shows("helperBanner"), shown);
+        if (!shown)
+            return;
+        QCOMPARE(text("helperBannerTitle"), title);
+        QCOMPARE(text("helperBannerBody"), body);
+        QCOMPARE(shows("helperBannerChevron"), chevron);
+        checkEverythingInside();
+
+        // A click anywhere on it opens the login items, but only while it
+        // asks for approval.
+        click("helperBanner");
+        QCOMPARE(desktop.loginItemsOpened, chevron ? 1 : 0);
+        click("helperBannerBody");
+        QCOMPARE(desktop.loginItemsOpened, chevron ? 2 : 0);
+        QVERIFY(desktop.openedUrls.isEmpty());
+    }
+
+    void accessibilityBanner_data()
+    {
+        QTest::addColumn<int>("rawStatus");
+        QTest::addColumn<bool>("reachable");
+        // -1 unknown, 0 false, 1 true.
+        QTest::addColumn<int>("trusted");
+        QTest::addColumn<bool>("shown");
+
+        QTest::newRow("not yet known") << int(RawStatus::enabled) << true << -1 << false;
+        QTest::newRow("known false") << int(RawStatus::enabled) << true << 0 << true;
+        QTest::newRow("trusted") << int(RawStatus::enabled) << true << 1 << false;
+        QTest::newRow("needs approval") << int(RawStatus::requiresApproval) << true << 0 << false;
+    }
+
+    void accessibilityBanner()
+    {
+        QFETCH(int, rawStatus);
+        QFETCH(bool, reachable);
+        QFETCH(int, trusted);
+        QFETCH(bool, shown);
+
+        registrationBecomes(rawStatus);
+        lockState->apply(LockState::HelperReachable{reachable});
+        if (trusted >= 0)
+            lockState->apply(LockState::Permissions{trusted == 1, true});
+        showPopover();
+        QCOMPARE(shows("accessibilityBanner"), shown);
+        if (!shown)
+            return;
+        QCOMPARE(text("accessibilityTitle"), QStringLiteral("Helper needs Accessibility access"));
+        QCOMPARE(text("accessibilityBody"),
+                 QStringLiteral("The helper is a separate binary from the app. macOS won't let you click-pick it "
+                                "from the + sheet — drag it in instead."));
+        QCOMPARE(text("accessibilityOpenSettingsButton"), QStringLiteral("Open Accessibility Settings"));
+        QCOMPARE(text("accessibilityRevealButton"), QStringLiteral("Reveal Helper in Finder"));
+        checkEverythingInside();
+
+        click("accessibilityOpenSettingsButton");
+        QCOMPARE(desktop.openedUrls.size(), 1);
+        QCOMPARE(desktop.openedUrls.constFirst().fragment(), accessibilityHelpAnchor);
+        click("accessibilityRevealButton");
+        QCOMPARE(desktop.revealedFiles.size(), 1);
+        QCOMPARE(desktop.loginItemsOpened, 0);
+    }
+
+    // Once known false, a helper that stops answering hides the banner again.
+    void accessibilityBannerGoesWhenTheHelperStopsAnswering()
+    {
+        helperReady();
+        lockState->apply(LockState::Permissions{false, true});
+        showPopover();
+        QVERIFY(shows("accessibilityBanner"));
+        lockState->apply(LockState::HelperReachable{false});
+        QVERIFY(!shows("accessibilityBanner"));
+        QVERIFY(!shows("helperBanner"));
+        QCOMPARE(text("statusLine"), QStringLiteral("Helper starting…"));
+        QVERIFY(item("lockButton")->isEnabled());
+    }
+
+    void errorBanner_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("accessibility");
+        QTest::addColumn<bool>("inputMonitoring");
+        QTest::addColumn<bool>("repair");
+
+        QTest::newRow("plain") << QStringLiteral("The helper could not lock the screen.") << false << false << false;
+        QTest::newRow("accessibility and input monitoring")
+            << QStringLiteral("The helper needs Accessibility and Input Monitoring permission to block input.")
+            << true << true << false;
+        QTest::newRow("any letter case") << QStringLiteral("ACCESSIBILITY is off; input MONITORING too") << true
+                                         << true << false;
+        QTest::newRow("not reachable")
+            << QStringLiteral("Background helper is not reachable: no reply") << false << false << true;
+        QTest::newRow("not reachable, capitals") << QStringLiteral("The Helper Is Not Reachable.") << false << false
+                                                 << true;
+        QTest::newRow("markup stays text") << QStringLiteral("<b>Accessibility</b> & <i>x</i>") << true << false
+                                           << false;
+    }
+
+    void errorBanner()
+    {
+        QFETCH(QString, message);
+        QFETCH(bool, accessibility);
+        QFETCH(bool, inputMonitoring);
+        QFETCH(bool, repair);
+
+        helperReady();
+        showPopover();
+        QVERIFY(!shows("errorBanner"));
+        lockState->apply(LockState::Error{message});
+        QVERIFY(shows("errorBanner"));
+        QCOMPARE(text("errorMessage"), message);
+        QCOMPARE(item("errorMessage")->property("textFormat").toInt(), int(Qt::PlainText));
+        QCOMPARE(shows("errorOpenAccessibilityButton"), accessibility);
+        QCOMPARE(shows("errorRevealButton"), accessibility);
+        QCOMPARE(shows("errorInputMonitoringButton"), inputMonitoring);
+        QCOMPARE(shows("errorRepairButton"), repair);
+        checkEverythingInside();
+
+        if (accessibility) {
+            QCOMPARE(text("errorOpenAccessibilityButton"), QStringLiteral("Open Accessibility Settings"));
+            QCOMPARE(text("errorRevealButton"), QStringLiteral("Reveal Helper in Finder"));
+            click("errorOpenAccessibilityButton");
+            QCOMPARE(desktop.openedUrls.constLast().fragment(), accessibilityHelpAnchor);
+            click("errorRevealButton");
+            QCOMPARE(desktop.revealedFiles.size(), 1);
+        }
+        if (inputMonitoring) {
+            QCOMPARE(text("errorInputMonitoringButton"), QStringLiteral("Open Input Monitoring Settings"));
+            click("errorInputMonitoringButton");
+            QCOMPARE(desktop.openedUrls.constLast().fragment(), inputMonitoringHelpAnchor);
+        }
+        if (repair) {
+            QCOMPARE(text("errorRepairButton"), QStringLiteral("Repair Helper Registration"));
+            const int before = unregisterCalls;
+            click("errorRepairButton");
+            // A repair unregisters once and registers again.
+            QCOMPARE(unregisterCalls, before + 1);
+        } else {
+            QCOMPARE(unregisterCalls, 0);
+        }
+        QCOMPARE(desktop.openedUrls.size(), int(accessibility) + int(inputMonitoring));
+
+        lockState->apply(LockState::Error{std::nullopt});
+        QVERIFY(!shows("errorBanner"));
+    }
+
+    // An empty message is still an error the model reported.
+    void emptyErrorStillShows()
+    {
+        helperReady();
+        lockState->apply(LockState::Error{QString()});
+        showPopover();
+        QVERIFY(shows("errorBanner"));
+        QCOMPARE(text("errorMessage"), QString());
+    }
+
+    void bothBannersTogether()
+    {
+        helperReady();
+        lockState->apply(LockState::Permissions{false, false});
+        lockState->apply(LockState::Error{QStringLiteral(
+            "The helper cannot block input: it lacks Accessibility access and Input Monitoring permission. "
+            "Open System Settings and allow both for the helper, then try again.")});
+        showPopover();
+        QVERIFY(shows("accessibilityBanner"));
+        QVERIFY(shows("errorBanner"));
+        QVERIFY(shows("accessibilityOpenSettingsButton"));
+        QVERIFY(shows("errorOpenAccessibilityButton"));
+        checkEverythingInside();
+        // Top to bottom: header, accessibility, error, lock button.
+        auto top = [this](const char *name) { return item(name)->mapToScene({0, 0}).y(); };
+        QVERIFY(top("statusLine") < top("accessibilityBanner"));
+        QVERIFY(top("accessibilityBanner") < top("errorBanner"));
+        QVERIFY(top("errorBanner") < top("lockButton"));
+        QVERIFY(top("lockButton") < top("opacitySlider"));
+        QVERIFY(top("opacitySlider") < top("quitButton"));
+        QCOMPARE(view->height(), qCeil(view->rootObject()->implicitHeight()));
+    }
+
+    void lockButton_data()
+    {
+        QTest::addColumn<int>("rawStatus");
+        QTest::addColumn<bool>("reachable");
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("icon");
+
+        QTest::newRow("unknown") << unrecognisedStatus << false << false << false << QStringLiteral("Lock Now")
+                                 << QStringLiteral("lock.fill");
+        QTest::newRow("not registered") << int(RawStatus::notRegistered) << false << false << false
+                                        << QStringLiteral("Lock Now") << QStringLiteral("lock.fill");
+        QTest::newRow("needs approval") << int(RawStatus::requiresApproval) << true << false << false
+                                        << QStringLiteral("Lock Now") << QStringLiteral("lock.fill");
+        QTest::newRow("service not found") << int(RawStatus::notFound) << true << false << false
+                                           << QStringLiteral("Lock Now") << QStringLiteral("lock.fill");
+        QTest::newRow("enabled, not reachable") << int(RawStatus::enabled) << false << false << true
+                                                << QStringLiteral("Lock Now") << QStringLiteral("lock.fill");
+        QTest::newRow("enabled, unlocked") << int(RawStatus::enabled) << true << false << true
+                                           << QStringLiteral("Lock Now") << QStringLiteral("lock.fill");
+        QTest::newRow("enabled, locked") << int(RawStatus::enabled) << true << true << true
+                                         << QStringLiteral("Unlock") << QStringLiteral("lock.open.fill");
+    }
+
+    void lockButton()
+    {
+        QFETCH(int, rawStatus);
+        QFETCH(bool, reachable);
+        QFETCH(bool, locked);
+        QFETCH(bool, enabled);
+        QFETCH(QString, title);
+        QFETCH(QString, icon);
+
+        registrationBecomes(rawStatus);
+        lockState->apply(LockState::HelperReachable{reachable});
+        lockState->apply(LockState::LockStatus{locked, std::nullopt});
+        showPopover();
+        QCOMPARE(text("lockButton"), title);
+        QCOMPARE(item("lockButton")->isEnabled(), enabled);
+        const QString source = item("lockButtonIcon")->property("source").toUrl().toString();
+        QVERIFY2(source.endsWith(QLatin1Char('/') + icon + QStringLiteral(".svg")), qPrintable(source));
+        QVERIFY(shows("lockButtonIcon"));
+
+        QSignalSpy toggles(view->rootObject(), SIGNAL(aboutToToggleLock()));
+        const QString request = locked ? QStringLiteral("unlock") : QStringLiteral("lock");
+        click("lockButton");
+        QCOMPARE(toggles.size(), enabled ? 1 : 0);
+        QCOMPARE(requestCount(request), enabled ? 1 : 0);
+    }
+
+    // The host closes the popover on aboutToToggleLock, so that has to come
+    // before the request reaches the helper.
+    void aboutToToggleLockComesFirst()
+    {
+        helperReady();
+        showPopover();
+        connect(view->rootObject(), SIGNAL(aboutToToggleLock()), this, SLOT(noteToggle()));
+        m_transportAtToggle = -1;
+        click("lockButton");
+        // Seen once, while the transport had not been asked to lock yet.
+        QCOMPARE(m_transportAtToggle, 0);
+        QCOMPARE(requestCount(QStringLiteral("lock")), 1);
+    }
+
+    void opacity_data()
+    {
+        QTest::addColumn<double>("alpha");
+        QTest::addColumn<QString>("label");
+
+        QTest::newRow("default") << 0.05 << QStringLiteral("Overlay opacity 5%");
+        QTest::newRow("truncated, not rounded") << 0.29 << QStringLiteral("Overlay opacity 28%");
+        QTest::newRow("none") << 0.0 << QStringLiteral("Overlay opacity 0%");
+        QTest::newRow("most") << 0.3 << QStringLiteral("Overlay opacity 30%");
+    }
+
+    void opacity()
+    {
+        QFETCH(double, alpha);
+        QFETCH(QString, label);
+
+        settings->setOverlayAlpha(alpha);
+        helperReady();
+        showPopover();
+        QCOMPARE(text("opacityLabel"), label);
+        QCOMPARE(item("opacitySlider")->property("value").toDouble(), alpha);
+    }
+
+    void sliderRangeAndWrites()
+    {
+        helperReady();
+        showPopover();
+        QQuickItem *slider = item("opacitySlider");
+        QCOMPARE(slider->property("from").toDouble(), 0.0);
+        QCOMPARE(slider->property("to").toDouble(), 0.3);
+        QCOMPARE(slider->property("stepSize").toDouble(), 0.0);
+
+        // Dragged past the right end: the most it gives is 0.3.
+        settle();
+        const QPointF handle = handleCentre(slider);
+        const QPointF farRight = slider->mapToScene(QPointF(slider->width() + 80, slider->height() / 2));
+        drag(handle, farRight);
+        QCOMPARE(settings->overlayAlpha(), 0.3);
+        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 30%"));
+
+        // And past the left end, 0.
+        settle();
+        drag(handleCentre(slider), slider->mapToScene(QPointF(-80, slider->height() / 2)));
+        QCOMPARE(settings->overlayAlpha(), 0.0);
+        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 0%"));
+
+        // Halfway along the track is about 0.15, written at once.
+        settle();
+        drag(handleCentre(slider), slider->mapToScene(QPointF(slider->width() / 2, slider->height() / 2)));
+        QVERIFY2(qAbs(settings->overlayAlpha() - 0.15) < 0.01, qPrintable(QString::number(settings->overlayAlpha())));
+
+        // After the user moved it, it still follows the store.
+        settings->setOverlayAlpha(0.2);
+        QCOMPARE(slider->property("value").toDouble(), 0.2);
+        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 20%"));
+    }
+
+    // A stored value beyond the range is shown at the end and left alone.
+    void storedValueOutsideTheRangeIsKept()
+    {
+        settings->setOverlayAlpha(0.8);
+        helperReady();
+        showPopover();
+        QCOMPARE(item("opacitySlider")->property("value").toDouble(), 0.3);
+        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 80%"));
+        QCOMPARE(settings->overlayAlpha(), 0.8);
+    }
+
+    void bottomRow()
+    {
+        helperReady();
+        showPopover();
+        QSignalSpy openSettings(view->rootObject(), SIGNAL(openSettings()));
+        QSignalSpy quit(view->rootObject(), SIGNAL(quit()));
+        click("settingsButton");
+        QCOMPARE(openSettings.size(), 1);
+        QCOMPARE(quit.size(), 0);
+        click("quitButton");
+        QCOMPARE(quit.size(), 1);
+        QCOMPARE(openSettings.size(), 1);
+        // Quitting leaves the helper's registration alone.
+        QCOMPARE(unregisterCalls, 0);
+    }
+
+    void controlQQuits()
+    {
+        helperReady();
+        showPopover();
+        view->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+        QSignalSpy quit(view->rootObject(), SIGNAL(quit()));
+        QTest::keyClick(view.get(), Qt::Key_Q);
+        QCOMPARE(quit.size(), 0);
+        QTest::keyClick(view.get(), Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(quit.size(), 1);
+    }
+
+    void screenshots()
+    {
+        helperReady();
+        showPopover();
+        saveScreenshot(QStringLiteral("unlocked-enabled"));
+        view.reset();
+
+        registrationBecomes(unrecognisedStatus);
+        showPopover();
+        saveScreenshot(QStringLiteral("unknown-registration"));
+        view.reset();
+
+        registrationBecomes(RawStatus::requiresApproval);
+        showPopover();
+        saveScreenshot(QStringLiteral("needs-approval"));
+        view.reset();
+
+        registrationBecomes(RawStatus::notFound);
+        showPopover();
+        saveScreenshot(QStringLiteral("service-not-found"));
+        view.reset();
+
+        helperReady();
+        lockState->apply(LockState::Permissions{false, false});
+        lockState->apply(LockState::Error{QStringLiteral(
+            "The helper lacks Accessibility and Input Monitoring permission; the helper is not reachable.")});
+        showPopover();
+        saveScreenshot(QStringLiteral("accessibility-and-error"));
+        view.reset();
+
+        lockState->apply(LockState::Error{std::nullopt});
+        lockState->apply(LockState::Permissions{true, true});
+        lockState->apply(LockState::LockStatus{true, QDateTime::currentDateTime().addSecs(-3725)});
+        settings->setOverlayAlpha(0.29);
+        showPopover();
+        saveScreenshot(QStringLiteral("locked"));
+    }
+
+public Q_SLOTS:
+    void noteToggle() { m_transportAtToggle = requestCount(QStringLiteral("lock")); }
+
+private:
+    QPointF handleCentre(QQuickItem *slider) const
+    {
+        const auto *handle = slider->property("handle").value<QQuickItem *>();
+        return handle->mapToScene(QPointF(handle->width() / 2, handle->height() / 2));
+    }
+
+    void drag(QPointF from, QPointF to)
+    {
+        QTest::mousePress(view.get(), Qt::LeftButton, {}, from.toPoint());
+        const int steps = 8;
+        for (int step = 1; step <= steps; ++step) {
+            const QPointF at = from + (to - from) * step / steps;
+            QTest::mouseMove(view.get(), at.toPoint());
+        }
+        QTest::mouseRelease(view.get(), Qt::LeftButton, {}, to.toPoint());
+    }
+
+    int m_transportAtToggle = -1;
+};
+
+QTEST_MAIN(TestMenuBarPopover)
+#include "tst_menubarpopover.moc"

@@ -1,0 +1,12 @@
+# The popover and the settings window, loaded off screen on the real models
+# with fake helper, login-item and desktop adapters; each saves screenshots
+# under view-screenshots/ in the build folder.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Quick)
+paneveil_add_test(tst_menubarpopover
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_menubarpopover.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/FakeHelperTransport.h ${CMAKE_CURRENT_LIST_DIR}/FakeRegistration.h
+    LIBS paneveil_app_views Qt6::Quick Qt6::Gui)
+paneveil_add_test(tst_settingsview
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_settingsview.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/FakeHelperTransport.h ${CMAKE_CURRENT_LIST_DIR}/FakeRegistration.h
+    LIBS paneveil_app_views Qt6::Quick Qt6::Gui)
