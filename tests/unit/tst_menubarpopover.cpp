@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFontInfo>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
 #include <QQuickItem>
 #include <QQuickView>
 #include <QSignalSpy>
@@ -178,6 +180,36 @@ private Q_SLOTS:
         settings.reset();
     }
 
+    // The tray's two lock icons load, differ, and stand out on a light and
+    // on a dark panel at the sizes trays use.
+    void trayIcons()
+    {
+        const QString closed = AppViews::trayIconPath(true);
+        const QString open = AppViews::trayIconPath(false);
+        QVERIFY(closed != open);
+        for (const QString &path : {closed, open}) {
+            const QIcon icon(path);
+            QVERIFY2(!icon.isNull(), qPrintable(path));
+            for (const int size : {16, 22}) {
+                const QImage glyph = icon.pixmap(size, size).toImage();
+                QVERIFY2(!glyph.isNull(), qPrintable(path));
+                for (const QColor panel : {QColor(0xf0, 0xf0, 0xf0), QColor(0x20, 0x20, 0x20)}) {
+                    QImage onPanel(size, size, QImage::Format_RGB32);
+                    onPanel.fill(panel);
+                    QPainter(&onPanel).drawImage(0, 0, glyph);
+                    int standingOut = 0;
+                    for (int y = 0; y < size; ++y)
+                        for (int x = 0; x < size; ++x)
+                            standingOut += qAbs(qGray(onPanel.pixel(x, y)) - qGray(panel.rgb())) > 120;
+                    // A fifth of the square or more differs clearly from the panel.
+                    QVERIFY2(standingOut * 5 >= size * size,
+                             qPrintable(QStringLiteral("%1 at %2 px on %3: %4 px")
+                                            .arg(path).arg(size).arg(panel.name()).arg(standingOut)));
+                }
+            }
+        }
+    }
+
     void sizeAndFixedParts()
     {
         helperReady();
@@ -332,6 +364,7 @@ private Q_SLOTS:
         QTest::newRow("known false") << int(RawStatus::enabled) << true << 0 << true;
         QTest::newRow("trusted") << int(RawStatus::enabled) << true << 1 << false;
         QTest::newRow("needs approval") << int(RawStatus::requiresApproval) << true << 0 << false;
+        QTest::newRow("not reachable") << int(RawStatus::enabled) << false << 0 << false;
     }
 
     void accessibilityBanner()

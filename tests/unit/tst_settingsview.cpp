@@ -151,7 +151,6 @@ private:
         for (QQuickItem *child : items) {
             if (!child->isVisible() || child->width() <= 0 || child->height() <= 0)
                 continue;
-            // The picker's list lives in its own popup layer.
             const QRectF area = child->mapRectToScene(QRectF(0, 0, child->width(), child->height()));
             QVERIFY2(bounds.contains(area),
                      qPrintable(child->objectName() + QLatin1Char(' ') + child->property("text").toString()));

@@ -97,6 +97,8 @@ Rectangle {
             padding: 0
             implicitHeight: helperBannerBackground.implicitHeight
             onClicked: root.helperService.openLoginItemsSettings()
+            Accessible.role: showChevron ? Accessible.Button : Accessible.Grouping
+            Accessible.name: PopoverText.bannerTitle(root.registration)
 
             background: Banner {
                 id: helperBannerBackground
