@@ -272,7 +272,8 @@ private Q_SLOTS:
         lockState->apply(LockState::HelperReachable{reachable});
         const OptionalDate since = lockedSecondsAgo < 0
             ? OptionalDate()
-            : OptionalDate(QDateTime::currentDateTime().addSecs(-lockedSecondsAgo));
+            // Half a second more, so loading the view never crosses into the next second.
+            : OptionalDate(QDateTime::currentDateTime().addMSecs(-qint64(lockedSecondsAgo) * 1000 - 500));
         lockState->apply(LockState::LockStatus{locked, since});
         showPopover();
         QCOMPARE(text("statusLine"), expected);
