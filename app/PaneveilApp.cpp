@@ -6,6 +6,8 @@
 #include "HelperService.h"
 #include "HotkeyManager.h"
 #include "LockState.h"
+#include "MenuBarExtra.h"
+#include "SettingsScene.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -46,15 +48,33 @@ PaneveilApp::PaneveilApp()
     // 8: the model opens the connection itself once the registration is enabled.
     m_helperService->ensureRegistered();
     // 9-10: Control+Super+L and Control+Super+U; a refused one stays absent.
-    LockState *model = m_lockState.get();
     constexpr quint32 controlCommand = HotkeyModifier::control | HotkeyModifier::command;
-    m_hotkeys->registerHotkey(HotkeyKeyCode::ansiL, controlCommand, [model] { model->lock(); });
+    m_hotkeys->registerHotkey(HotkeyKeyCode::ansiL, controlCommand, [this] {
+        // The popover must not sit under the overlay holding focus.
+        if (m_menuBarExtra)
+            m_menuBarExtra->closePopover();
+        m_lockState->lock();
+    });
+    LockState *model = m_lockState.get();
     m_hotkeys->registerHotkey(HotkeyKeyCode::ansiU, controlCommand, [model] { model->unlock(); });
 }
 
-// Hot keys go first (their handlers point at the model), the model last.
+void PaneveilApp::showScenes()
+{
+    m_settingsScene = std::make_unique<SettingsScene>(*m_lockState, *m_settings, *m_helperService);
+    m_menuBarExtra = std::make_unique<MenuBarExtra>(*m_lockState, *m_settings, *m_helperService);
+    QObject::connect(m_menuBarExtra.get(), &MenuBarExtra::settingsRequested, m_settingsScene.get(),
+                     &SettingsScene::open);
+    if (!MenuBarExtra::trayAvailable())
+        printLine(QStringLiteral("Paneveil: no system tray in this session, so no lock icon; Control+Super+L and "
+                                 "Control+Super+U and the paneveil command still lock and unlock."));
+}
+
+// Scenes and hot keys go first (they point at the model), the model last.
 PaneveilApp::~PaneveilApp()
 {
+    m_menuBarExtra.reset();
+    m_settingsScene.reset();
     m_hotkeys.reset();
     m_helperService.reset();
     m_settings.reset();
@@ -88,5 +108,6 @@ int PaneveilApp::run(int argc, char *argv[])
         return 1;
     }
     PaneveilApp app;
+    app.showScenes();
     return QApplication::exec();
 }
