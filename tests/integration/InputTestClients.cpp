@@ -46,6 +46,7 @@ void XTestInput::chord(std::initializer_list<uint8_t> modifiers, uint8_t keycode
     key(keycode, false);
     for (auto it = std::rbegin(modifiers); it != std::rend(modifiers); ++it)
         key(*it, false);
+    xcb_flush(m_connection);
 }
 
 void XTestInput::button(uint8_t button, bool press)

@@ -16,6 +16,7 @@
 namespace XKey {
 inline constexpr uint8_t a = 38;
 inline constexpr uint8_t u = 30;
+inline constexpr uint8_t l = 46;
 inline constexpr uint8_t controlLeft = 37;
 inline constexpr uint8_t shiftLeft = 50;
 inline constexpr uint8_t altLeft = 64;
