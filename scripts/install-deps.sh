@@ -15,9 +15,11 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
     qml6-module-qtqml-workerscript qml6-module-qtquick-layouts qml6-module-qtquick-window
     # run
-    dbus dbus-daemon dbus-bin xvfb xauth libcanberra0 libcanberra-pulse
+    dbus dbus-daemon dbus-bin xvfb xauth libcanberra0 libcanberra-pulse libqt6svg6 fonts-dejavu-core
+    # the run command's virtual session: a tray host, a compositor, screenshots
+    trayer xcompmgr xdotool imagemagick
     # test
-    desktop-file-utils systemd libglib2.0-bin xcompmgr xtrlock x11-utils x11-xserver-utils
+    desktop-file-utils systemd libglib2.0-bin xtrlock x11-utils x11-xserver-utils
     xdg-utils passwd util-linux libpam-wrapper libpamtest0-dev sox libsox-fmt-base
 )
 

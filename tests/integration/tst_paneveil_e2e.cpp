@@ -489,6 +489,20 @@ private Q_SLOTS:
         unlockWithPassword();
     }
 
+    void settingsOpensTheSettingsWindow()
+    {
+        const std::optional<QRect> popover = openPopover();
+        QVERIFY(popover);
+        // "Settings…" is the bottom row's first button, inside the 14-pixel margin.
+        clickAt(QPoint(popover->left() + 14 + 20, popover->bottom() - 14 - 10));
+        const std::optional<FoundWindow> settings = waitForTopLevel(QStringLiteral("Paneveil Settings"));
+        QVERIFY(settings);
+        QCOMPARE(settings->geometry.size(), QSize(460, 420));
+        QTRY_VERIFY(!topLevelNamed(QStringLiteral("Paneveil")));
+        QTest::qWait(500); // drawn
+        saveScreenshot(screenshot(), QStringLiteral("settings-window"));
+    }
+
     void quittingTheAppLeavesTheHelperRunning()
     {
         QVERIFY(openPopover());
@@ -496,6 +510,7 @@ private Q_SLOTS:
         QVERIFY(paneveil.waitForFinished(10000));
         QCOMPARE(paneveil.exitStatus(), QProcess::NormalExit);
         QCOMPARE(paneveil.exitCode(), 0);
+        QVERIFY(!topLevelNamed(QStringLiteral("Paneveil Settings")));
         QTest::qWait(500);
         QCOMPARE(session->ownerPid(helperName), helperPid);
         QVERIFY(waitForStatus(QStringLiteral("Unlocked")));
