@@ -5,24 +5,15 @@
 // work) and click like one; screenshots of the main states go to
 // view-screenshots/ in the build folder.
 
-#include "AppSettings.h"
 #include "AppViews.h"
-#include "FakeHelperTransport.h"
-#include "FakeRegistration.h"
-#include "HelperService.h"
-#include "LockState.h"
+#include "ViewTestSupport.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
-#include <QQuickItem>
-#include <QQuickView>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
@@ -33,114 +24,39 @@ constexpr int unrecognisedStatus = 99;
 const QString accessibilityHelpAnchor = QStringLiteral("Privacy_Accessibility");
 const QString inputMonitoringHelpAnchor = QStringLiteral("Privacy_ListenEvent");
 
-QString screenshotFolder()
-{
-    const QByteArray build = qgetenv("PANEVEIL_BUILD_DIR");
-    const QString root = build.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(build);
-    return root + QStringLiteral("/view-screenshots");
-}
-
 } // namespace
 
 class TestMenuBarPopover : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir storeFolder;
-    int loginItemStatus = RawStatus::enabled;
-    int unregisterCalls = 0;
-    FakeDesktopLog desktop;
-    std::unique_ptr<HelperService> helperService;
-    std::shared_ptr<FakeHelperTransport> transport;
-    std::unique_ptr<LockState> lockState;
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<QQuickView> view;
+    std::unique_ptr<ModelsOnFakes> models;
+    std::unique_ptr<ViewUnderTest> view;
 
     void registrationBecomes(int rawStatus)
     {
-        loginItemStatus = rawStatus;
-        helperService->ensureRegistered();
+        models->loginItemStatus = rawStatus;
+        models->helperService->ensureRegistered();
     }
 
     // The helper registered and answering, unlocked, nothing wrong.
     void helperReady()
     {
         registrationBecomes(RawStatus::enabled);
-        lockState->apply(LockState::HelperReachable{true});
+        models->lockState->apply(LockState::HelperReachable{true});
     }
 
     void showPopover()
     {
-        view = std::make_unique<QQuickView>();
-        view->setResizeMode(QQuickView::SizeViewToRootObject);
-        view->setInitialProperties({{QStringLiteral("lockState"), QVariant::fromValue<QObject *>(lockState.get())},
-                                    {QStringLiteral("settings"), QVariant::fromValue<QObject *>(settings.get())},
-                                    {QStringLiteral("helperService"),
-                                     QVariant::fromValue<QObject *>(helperService.get())}});
-        view->setSource(AppViews::menuBarPopoverUrl());
-        QVERIFY2(view->status() == QQuickView::Ready,
-                 qPrintable(view->errors().isEmpty() ? QString() : view->errors().constFirst().toString()));
-        view->show();
-        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-        settle();
-    }
-
-    // Layouts are placed when the window is next drawn, and the window
-    // follows its content's size a turn of the event loop later.
-    QImage settle()
-    {
-        view->grabWindow();
-        QCoreApplication::processEvents();
-        return view->grabWindow();
-    }
-
-    QQuickItem *item(const char *name) const
-    {
-        return view->rootObject()->findChild<QQuickItem *>(QString::fromLatin1(name));
-    }
-    QString text(const char *name) const { return item(name)->property("text").toString(); }
-    bool shows(const char *name) const { return item(name)->isVisible(); }
-
-    // A press and release in the middle of the item, as the mouse does it.
-    void click(const char *name)
-    {
-        settle();
-        QQuickItem *target = item(name);
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(view.get(), Qt::LeftButton, {}, centre.toPoint());
-    }
-
-    void saveScreenshot(const QString &name)
-    {
-        QDir().mkpath(screenshotFolder());
-        const QString path = screenshotFolder() + QStringLiteral("/popover-") + name + QStringLiteral(".png");
-        QVERIFY2(settle().save(path), qPrintable(path));
-    }
-
-    // Nothing shown inside the popover may be wider than it or run out of it.
-    void checkEverythingInside()
-    {
-        settle();
-        const QRectF bounds(0, 0, view->rootObject()->width(), view->rootObject()->height());
-        const auto items = view->rootObject()->findChildren<QQuickItem *>();
-        for (QQuickItem *child : items) {
-            if (!child->isVisible() || child->width() <= 0 || child->height() <= 0)
-                continue;
-            const QRectF area = child->mapRectToScene(QRectF(0, 0, child->width(), child->height()));
-            QVERIFY2(bounds.contains(area), qPrintable(child->objectName() + QStringLiteral(" at ")
-                                                       + QString::number(area.x()) + QLatin1Char(',')
-                                                       + QString::number(area.y()) + QLatin1Char(' ')
-                                                       + QString::number(area.width()) + QLatin1Char('x')
-                                                       + QString::number(area.height())));
-            const QVariant truncated = child->property("truncated");
-            QVERIFY2(!truncated.toBool(), qPrintable(child->property("text").toString()));
-        }
+        view = ViewUnderTest::load(AppViews::menuBarPopoverUrl(), models->sceneObjects());
+        QVERIFY2(view, "the popover did not load");
+        view->settle();
     }
 
     int requestCount(const QString &member) const
     {
         int count = 0;
-        for (const auto &connection : transport->connections)
+        for (const auto &connection : models->transport->connections)
             count += connection->count(member);
         return count;
     }
@@ -148,7 +64,6 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(storeFolder.isValid());
         AppViews::registerTypes();
         // A second call changes nothing.
         AppViews::registerTypes();
@@ -156,28 +71,17 @@ private Q_SLOTS:
 
     void init()
     {
-        loginItemStatus = RawStatus::enabled;
-        unregisterCalls = 0;
-        desktop = {};
-        helperService = fakeRegistration(&loginItemStatus, &unregisterCalls, &desktop);
-        transport = std::make_shared<FakeHelperTransport>();
-        lockState = std::make_unique<LockState>(transport);
-        const QString storePath = storeFolder.filePath(QString::fromLatin1(QTest::currentTestFunction())
-                                                       + QStringLiteral(".ini"));
-        QFile::remove(storePath);
-        settings = std::make_unique<AppSettings>(std::make_unique<QSettings>(storePath, QSettings::IniFormat));
+        models = std::make_unique<ModelsOnFakes>();
+        QVERIFY(models->storeFolder.isValid());
         // Wired as the app wires them, so the model talks to the helper once
         // the registration is enabled.
-        lockState->attach(helperService.get(), settings.get());
+        models->lockState->attach(models->helperService.get(), models->settings.get());
     }
 
     void cleanup()
     {
         view.reset();
-        lockState.reset();
-        transport.reset();
-        helperService.reset();
-        settings.reset();
+        models.reset();
     }
 
     // The tray's two lock icons load, differ, and stand out on a light and
@@ -218,16 +122,16 @@ private Q_SLOTS:
         QCOMPARE(view->width(), 300);
         // The window follows the content's height.
         QCOMPARE(view->height(), qCeil(view->rootObject()->implicitHeight()));
-        QCOMPARE(text("productName"), QStringLiteral("Paneveil"));
-        QVERIFY(item("productName")->property("font").value<QFont>().bold());
-        QCOMPARE(text("settingsButton"), QStringLiteral("Settings…"));
-        QCOMPARE(text("quitButton"), QStringLiteral("Quit"));
-        QVERIFY(shows("lockButton"));
-        QVERIFY(shows("opacitySlider"));
+        QCOMPARE(view->text("productName"), QStringLiteral("Paneveil"));
+        QVERIFY(view->item("productName")->property("font").value<QFont>().bold());
+        QCOMPARE(view->text("settingsButton"), QStringLiteral("Settings…"));
+        QCOMPARE(view->text("quitButton"), QStringLiteral("Quit"));
+        QVERIFY(view->shows("lockButton"));
+        QVERIFY(view->shows("opacitySlider"));
         // The lock button spans the content width (14 px padding either side).
-        QCOMPARE(item("lockButton")->width(), 300.0 - 2 * 14);
-        QCOMPARE(item("lockButton")->mapToScene({0, 0}).x(), 14.0);
-        QVERIFY(item("productName")->mapToScene({0, 0}).y() >= 14.0);
+        QCOMPARE(view->item("lockButton")->width(), 300.0 - 2 * 14);
+        QCOMPARE(view->item("lockButton")->mapToScene({0, 0}).x(), 14.0);
+        QVERIFY(view->item("productName")->mapToScene({0, 0}).y() >= 14.0);
     }
 
     void statusLine_data()
@@ -269,20 +173,20 @@ private Q_SLOTS:
         QFETCH(QString, expected);
 
         registrationBecomes(rawStatus);
-        lockState->apply(LockState::HelperReachable{reachable});
+        models->lockState->apply(LockState::HelperReachable{reachable});
         const OptionalDate since = lockedSecondsAgo < 0
             ? OptionalDate()
             // Half a second more, so loading the view never crosses into the next second.
             : OptionalDate(QDateTime::currentDateTime().addMSecs(-qint64(lockedSecondsAgo) * 1000 - 500));
-        lockState->apply(LockState::LockStatus{locked, since});
+        models->lockState->apply(LockState::LockStatus{locked, since});
         showPopover();
-        QCOMPARE(text("statusLine"), expected);
-        QVERIFY(shows("statusLine"));
-        QVERIFY(!item("statusLine")->property("truncated").toBool());
-        QCOMPARE(item("statusLine")->property("font").value<QFont>().pixelSize(),
-                 item("productName")->property("font").value<QFont>().pixelSize() - 3);
+        QCOMPARE(view->text("statusLine"), expected);
+        QVERIFY(view->shows("statusLine"));
+        QVERIFY(!view->item("statusLine")->property("truncated").toBool());
+        QCOMPARE(view->item("statusLine")->property("font").value<QFont>().pixelSize(),
+                 view->item("productName")->property("font").value<QFont>().pixelSize() - 3);
         // The header's lock: closed while locked, the open outline otherwise.
-        const QString icon = item("headerIcon")->property("source").toUrl().toString();
+        const QString icon = view->item("headerIcon")->property("source").toUrl().toString();
         QVERIFY2(icon.endsWith(locked ? QStringLiteral("/lock.fill.svg") : QStringLiteral("/lock.open.svg")),
                  qPrintable(icon));
     }
@@ -291,14 +195,14 @@ private Q_SLOTS:
     {
         helperReady();
         showPopover();
-        QCOMPARE(text("statusLine"), QStringLiteral("Unlocked  ·  ⌃⌘L to lock"));
-        lockState->apply(LockState::LockStatus{true, std::nullopt});
-        QCOMPARE(text("statusLine"), QStringLiteral("Locked"));
-        QCOMPARE(text("lockButton"), QStringLiteral("Unlock"));
+        QCOMPARE(view->text("statusLine"), QStringLiteral("Unlocked  ·  ⌃⌘L to lock"));
+        models->lockState->apply(LockState::LockStatus{true, std::nullopt});
+        QCOMPARE(view->text("statusLine"), QStringLiteral("Locked"));
+        QCOMPARE(view->text("lockButton"), QStringLiteral("Unlock"));
         registrationBecomes(RawStatus::requiresApproval);
-        QCOMPARE(text("statusLine"), QStringLiteral("Helper needs approval"));
-        QVERIFY(shows("helperBanner"));
-        QVERIFY(!item("lockButton")->isEnabled());
+        QCOMPARE(view->text("statusLine"), QStringLiteral("Helper needs approval"));
+        QVERIFY(view->shows("helperBanner"));
+        QVERIFY(!view->item("lockButton")->isEnabled());
     }
 
     void helperBanner_data()
@@ -336,21 +240,21 @@ private Q_SLOTS:
 
         registrationBecomes(rawStatus);
         showPopover();
-        QCOMPARE(shows("helperBanner"), shown);
+        QCOMPARE(view->shows("helperBanner"), shown);
         if (!shown)
             return;
-        QCOMPARE(text("helperBannerTitle"), title);
-        QCOMPARE(text("helperBannerBody"), body);
-        QCOMPARE(shows("helperBannerChevron"), chevron);
-        checkEverythingInside();
+        QCOMPARE(view->text("helperBannerTitle"), title);
+        QCOMPARE(view->text("helperBannerBody"), body);
+        QCOMPARE(view->shows("helperBannerChevron"), chevron);
+        view->checkEverythingInside();
 
         // A click anywhere on it opens the login items, but only while it
         // asks for approval.
-        click("helperBanner");
-        QCOMPARE(desktop.loginItemsOpened, chevron ? 1 : 0);
-        click("helperBannerBody");
-        QCOMPARE(desktop.loginItemsOpened, chevron ? 2 : 0);
-        QVERIFY(desktop.openedUrls.isEmpty());
+        view->click("helperBanner");
+        QCOMPARE(models->desktop.loginItemsOpened, chevron ? 1 : 0);
+        view->click("helperBannerBody");
+        QCOMPARE(models->desktop.loginItemsOpened, chevron ? 2 : 0);
+        QVERIFY(models->desktop.openedUrls.isEmpty());
     }
 
     void accessibilityBanner_data()
@@ -376,41 +280,41 @@ private Q_SLOTS:
         QFETCH(bool, shown);
 
         registrationBecomes(rawStatus);
-        lockState->apply(LockState::HelperReachable{reachable});
+        models->lockState->apply(LockState::HelperReachable{reachable});
         if (trusted >= 0)
-            lockState->apply(LockState::Permissions{trusted == 1, true});
+            models->lockState->apply(LockState::Permissions{trusted == 1, true});
         showPopover();
-        QCOMPARE(shows("accessibilityBanner"), shown);
+        QCOMPARE(view->shows("accessibilityBanner"), shown);
         if (!shown)
             return;
-        QCOMPARE(text("accessibilityTitle"), QStringLiteral("Helper needs Accessibility access"));
-        QCOMPARE(text("accessibilityBody"),
+        QCOMPARE(view->text("accessibilityTitle"), QStringLiteral("Helper needs Accessibility access"));
+        QCOMPARE(view->text("accessibilityBody"),
                  QStringLiteral("The helper is a separate binary from the app. macOS won't let you click-pick it "
                                 "from the + sheet — drag it in instead."));
-        QCOMPARE(text("accessibilityOpenSettingsButton"), QStringLiteral("Open Accessibility Settings"));
-        QCOMPARE(text("accessibilityRevealButton"), QStringLiteral("Reveal Helper in Finder"));
-        checkEverythingInside();
+        QCOMPARE(view->text("accessibilityOpenSettingsButton"), QStringLiteral("Open Accessibility Settings"));
+        QCOMPARE(view->text("accessibilityRevealButton"), QStringLiteral("Reveal Helper in Finder"));
+        view->checkEverythingInside();
 
-        click("accessibilityOpenSettingsButton");
-        QCOMPARE(desktop.openedUrls.size(), 1);
-        QCOMPARE(desktop.openedUrls.constFirst().fragment(), accessibilityHelpAnchor);
-        click("accessibilityRevealButton");
-        QCOMPARE(desktop.revealedFiles.size(), 1);
-        QCOMPARE(desktop.loginItemsOpened, 0);
+        view->click("accessibilityOpenSettingsButton");
+        QCOMPARE(models->desktop.openedUrls.size(), 1);
+        QCOMPARE(models->desktop.openedUrls.constFirst().fragment(), accessibilityHelpAnchor);
+        view->click("accessibilityRevealButton");
+        QCOMPARE(models->desktop.revealedFiles.size(), 1);
+        QCOMPARE(models->desktop.loginItemsOpened, 0);
     }
 
     // Once known false, a helper that stops answering hides the banner again.
     void accessibilityBannerGoesWhenTheHelperStopsAnswering()
     {
         helperReady();
-        lockState->apply(LockState::Permissions{false, true});
+        models->lockState->apply(LockState::Permissions{false, true});
         showPopover();
-        QVERIFY(shows("accessibilityBanner"));
-        lockState->apply(LockState::HelperReachable{false});
-        QVERIFY(!shows("accessibilityBanner"));
-        QVERIFY(!shows("helperBanner"));
-        QCOMPARE(text("statusLine"), QStringLiteral("Helper starting…"));
-        QVERIFY(item("lockButton")->isEnabled());
+        QVERIFY(view->shows("accessibilityBanner"));
+        models->lockState->apply(LockState::HelperReachable{false});
+        QVERIFY(!view->shows("accessibilityBanner"));
+        QVERIFY(!view->shows("helperBanner"));
+        QCOMPARE(view->text("statusLine"), QStringLiteral("Helper starting…"));
+        QVERIFY(view->item("lockButton")->isEnabled());
     }
 
     void errorBanner_data()
@@ -443,70 +347,70 @@ private Q_SLOTS:
 
         helperReady();
         showPopover();
-        QVERIFY(!shows("errorBanner"));
-        lockState->apply(LockState::Error{message});
-        QVERIFY(shows("errorBanner"));
-        QCOMPARE(text("errorMessage"), message);
-        QCOMPARE(item("errorMessage")->property("textFormat").toInt(), int(Qt::PlainText));
-        QCOMPARE(shows("errorOpenAccessibilityButton"), accessibility);
-        QCOMPARE(shows("errorRevealButton"), accessibility);
-        QCOMPARE(shows("errorInputMonitoringButton"), inputMonitoring);
-        QCOMPARE(shows("errorRepairButton"), repair);
-        checkEverythingInside();
+        QVERIFY(!view->shows("errorBanner"));
+        models->lockState->apply(LockState::Error{message});
+        QVERIFY(view->shows("errorBanner"));
+        QCOMPARE(view->text("errorMessage"), message);
+        QCOMPARE(view->item("errorMessage")->property("textFormat").toInt(), int(Qt::PlainText));
+        QCOMPARE(view->shows("errorOpenAccessibilityButton"), accessibility);
+        QCOMPARE(view->shows("errorRevealButton"), accessibility);
+        QCOMPARE(view->shows("errorInputMonitoringButton"), inputMonitoring);
+        QCOMPARE(view->shows("errorRepairButton"), repair);
+        view->checkEverythingInside();
 
         if (accessibility) {
-            QCOMPARE(text("errorOpenAccessibilityButton"), QStringLiteral("Open Accessibility Settings"));
-            QCOMPARE(text("errorRevealButton"), QStringLiteral("Reveal Helper in Finder"));
-            click("errorOpenAccessibilityButton");
-            QCOMPARE(desktop.openedUrls.constLast().fragment(), accessibilityHelpAnchor);
-            click("errorRevealButton");
-            QCOMPARE(desktop.revealedFiles.size(), 1);
+            QCOMPARE(view->text("errorOpenAccessibilityButton"), QStringLiteral("Open Accessibility Settings"));
+            QCOMPARE(view->text("errorRevealButton"), QStringLiteral("Reveal Helper in Finder"));
+            view->click("errorOpenAccessibilityButton");
+            QCOMPARE(models->desktop.openedUrls.constLast().fragment(), accessibilityHelpAnchor);
+            view->click("errorRevealButton");
+            QCOMPARE(models->desktop.revealedFiles.size(), 1);
         }
         if (inputMonitoring) {
-            QCOMPARE(text("errorInputMonitoringButton"), QStringLiteral("Open Input Monitoring Settings"));
-            click("errorInputMonitoringButton");
-            QCOMPARE(desktop.openedUrls.constLast().fragment(), inputMonitoringHelpAnchor);
+            QCOMPARE(view->text("errorInputMonitoringButton"), QStringLiteral("Open Input Monitoring Settings"));
+            view->click("errorInputMonitoringButton");
+            QCOMPARE(models->desktop.openedUrls.constLast().fragment(), inputMonitoringHelpAnchor);
         }
         if (repair) {
-            QCOMPARE(text("errorRepairButton"), QStringLiteral("Repair Helper Registration"));
-            const int before = unregisterCalls;
-            click("errorRepairButton");
+            QCOMPARE(view->text("errorRepairButton"), QStringLiteral("Repair Helper Registration"));
+            const int before = models->unregisterCalls;
+            view->click("errorRepairButton");
             // A repair unregisters once and registers again.
-            QCOMPARE(unregisterCalls, before + 1);
+            QCOMPARE(models->unregisterCalls, before + 1);
         } else {
-            QCOMPARE(unregisterCalls, 0);
+            QCOMPARE(models->unregisterCalls, 0);
         }
-        QCOMPARE(desktop.openedUrls.size(), int(accessibility) + int(inputMonitoring));
+        QCOMPARE(models->desktop.openedUrls.size(), int(accessibility) + int(inputMonitoring));
 
-        lockState->apply(LockState::Error{std::nullopt});
-        QVERIFY(!shows("errorBanner"));
+        models->lockState->apply(LockState::Error{std::nullopt});
+        QVERIFY(!view->shows("errorBanner"));
     }
 
     // An empty message is still an error the model reported.
     void emptyErrorStillShows()
     {
         helperReady();
-        lockState->apply(LockState::Error{QString()});
+        models->lockState->apply(LockState::Error{QString()});
         showPopover();
-        QVERIFY(shows("errorBanner"));
-        QCOMPARE(text("errorMessage"), QString());
+        QVERIFY(view->shows("errorBanner"));
+        QCOMPARE(view->text("errorMessage"), QString());
     }
 
     void bothBannersTogether()
     {
         helperReady();
-        lockState->apply(LockState::Permissions{false, false});
-        lockState->apply(LockState::Error{QStringLiteral(
+        models->lockState->apply(LockState::Permissions{false, false});
+        models->lockState->apply(LockState::Error{QStringLiteral(
             "The helper cannot block input: it lacks Accessibility access and Input Monitoring permission. "
             "Open System Settings and allow both for the helper, then try again.")});
         showPopover();
-        QVERIFY(shows("accessibilityBanner"));
-        QVERIFY(shows("errorBanner"));
-        QVERIFY(shows("accessibilityOpenSettingsButton"));
-        QVERIFY(shows("errorOpenAccessibilityButton"));
-        checkEverythingInside();
+        QVERIFY(view->shows("accessibilityBanner"));
+        QVERIFY(view->shows("errorBanner"));
+        QVERIFY(view->shows("accessibilityOpenSettingsButton"));
+        QVERIFY(view->shows("errorOpenAccessibilityButton"));
+        view->checkEverythingInside();
         // Top to bottom: header, accessibility, error, lock button.
-        auto top = [this](const char *name) { return item(name)->mapToScene({0, 0}).y(); };
+        auto top = [this](const char *name) { return view->item(name)->mapToScene({0, 0}).y(); };
         QVERIFY(top("statusLine") < top("accessibilityBanner"));
         QVERIFY(top("accessibilityBanner") < top("errorBanner"));
         QVERIFY(top("errorBanner") < top("lockButton"));
@@ -550,18 +454,18 @@ private Q_SLOTS:
         QFETCH(QString, icon);
 
         registrationBecomes(rawStatus);
-        lockState->apply(LockState::HelperReachable{reachable});
-        lockState->apply(LockState::LockStatus{locked, std::nullopt});
+        models->lockState->apply(LockState::HelperReachable{reachable});
+        models->lockState->apply(LockState::LockStatus{locked, std::nullopt});
         showPopover();
-        QCOMPARE(text("lockButton"), title);
-        QCOMPARE(item("lockButton")->isEnabled(), enabled);
-        const QString source = item("lockButtonIcon")->property("source").toUrl().toString();
+        QCOMPARE(view->text("lockButton"), title);
+        QCOMPARE(view->item("lockButton")->isEnabled(), enabled);
+        const QString source = view->item("lockButtonIcon")->property("source").toUrl().toString();
         QVERIFY2(source.endsWith(QLatin1Char('/') + icon + QStringLiteral(".svg")), qPrintable(source));
-        QVERIFY(shows("lockButtonIcon"));
+        QVERIFY(view->shows("lockButtonIcon"));
 
         QSignalSpy toggles(view->rootObject(), SIGNAL(aboutToToggleLock()));
         const QString request = locked ? QStringLiteral("unlock") : QStringLiteral("lock");
-        click("lockButton");
+        view->click("lockButton");
         QCOMPARE(toggles.size(), enabled ? 1 : 0);
         QCOMPARE(requestCount(request), enabled ? 1 : 0);
     }
@@ -574,7 +478,7 @@ private Q_SLOTS:
         showPopover();
         connect(view->rootObject(), SIGNAL(aboutToToggleLock()), this, SLOT(noteToggle()));
         m_transportAtToggle = -1;
-        click("lockButton");
+        view->click("lockButton");
         // Seen once, while the transport had not been asked to lock yet.
         QCOMPARE(m_transportAtToggle, 0);
         QCOMPARE(requestCount(QStringLiteral("lock")), 1);
@@ -596,56 +500,58 @@ private Q_SLOTS:
         QFETCH(double, alpha);
         QFETCH(QString, label);
 
-        settings->setOverlayAlpha(alpha);
+        models->settings->setOverlayAlpha(alpha);
         helperReady();
         showPopover();
-        QCOMPARE(text("opacityLabel"), label);
-        QCOMPARE(item("opacitySlider")->property("value").toDouble(), alpha);
+        QCOMPARE(view->text("opacityLabel"), label);
+        QCOMPARE(view->item("opacitySlider")->property("value").toDouble(), alpha);
     }
 
     void sliderRangeAndWrites()
     {
         helperReady();
         showPopover();
-        QQuickItem *slider = item("opacitySlider");
+        QQuickItem *slider = view->item("opacitySlider");
         QCOMPARE(slider->property("from").toDouble(), 0.0);
         QCOMPARE(slider->property("to").toDouble(), 0.3);
         QCOMPARE(slider->property("stepSize").toDouble(), 0.0);
 
         // Dragged past the right end: the most it gives is 0.3.
-        settle();
-        const QPointF handle = handleCentre(slider);
+        view->settle();
+        const QPointF handle = ViewUnderTest::handleCentre(slider);
         const QPointF farRight = slider->mapToScene(QPointF(slider->width() + 80, slider->height() / 2));
-        drag(handle, farRight);
-        QCOMPARE(settings->overlayAlpha(), 0.3);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 30%"));
+        view->drag(handle, farRight);
+        QCOMPARE(models->settings->overlayAlpha(), 0.3);
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity 30%"));
 
         // And past the left end, 0.
-        settle();
-        drag(handleCentre(slider), slider->mapToScene(QPointF(-80, slider->height() / 2)));
-        QCOMPARE(settings->overlayAlpha(), 0.0);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 0%"));
+        view->settle();
+        view->drag(ViewUnderTest::handleCentre(slider), slider->mapToScene(QPointF(-80, slider->height() / 2)));
+        QCOMPARE(models->settings->overlayAlpha(), 0.0);
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity 0%"));
 
         // Halfway along the track is about 0.15, written at once.
-        settle();
-        drag(handleCentre(slider), slider->mapToScene(QPointF(slider->width() / 2, slider->height() / 2)));
-        QVERIFY2(qAbs(settings->overlayAlpha() - 0.15) < 0.01, qPrintable(QString::number(settings->overlayAlpha())));
+        view->settle();
+        view->drag(ViewUnderTest::handleCentre(slider),
+                   slider->mapToScene(QPointF(slider->width() / 2, slider->height() / 2)));
+        const double halfway = models->settings->overlayAlpha();
+        QVERIFY2(qAbs(halfway - 0.15) < 0.01, qPrintable(QString::number(halfway)));
 
         // After the user moved it, it still follows the store.
-        settings->setOverlayAlpha(0.2);
+        models->settings->setOverlayAlpha(0.2);
         QCOMPARE(slider->property("value").toDouble(), 0.2);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 20%"));
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity 20%"));
     }
 
     // A stored value beyond the range is shown at the end and left alone.
     void storedValueOutsideTheRangeIsKept()
     {
-        settings->setOverlayAlpha(0.8);
+        models->settings->setOverlayAlpha(0.8);
         helperReady();
         showPopover();
-        QCOMPARE(item("opacitySlider")->property("value").toDouble(), 0.3);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity 80%"));
-        QCOMPARE(settings->overlayAlpha(), 0.8);
+        QCOMPARE(view->item("opacitySlider")->property("value").toDouble(), 0.3);
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity 80%"));
+        QCOMPARE(models->settings->overlayAlpha(), 0.8);
     }
 
     void bottomRow()
@@ -654,14 +560,14 @@ private Q_SLOTS:
         showPopover();
         QSignalSpy openSettings(view->rootObject(), SIGNAL(openSettings()));
         QSignalSpy quit(view->rootObject(), SIGNAL(quit()));
-        click("settingsButton");
+        view->click("settingsButton");
         QCOMPARE(openSettings.size(), 1);
         QCOMPARE(quit.size(), 0);
-        click("quitButton");
+        view->click("quitButton");
         QCOMPARE(quit.size(), 1);
         QCOMPARE(openSettings.size(), 1);
         // Quitting leaves the helper's registration alone.
-        QCOMPARE(unregisterCalls, 0);
+        QCOMPARE(models->unregisterCalls, 0);
     }
 
     void controlQQuits()
@@ -681,61 +587,44 @@ private Q_SLOTS:
     {
         helperReady();
         showPopover();
-        saveScreenshot(QStringLiteral("unlocked-enabled"));
+        view->saveScreenshot(QStringLiteral("popover-unlocked-enabled"));
         view.reset();
 
         registrationBecomes(unrecognisedStatus);
         showPopover();
-        saveScreenshot(QStringLiteral("unknown-registration"));
+        view->saveScreenshot(QStringLiteral("popover-unknown-registration"));
         view.reset();
 
         registrationBecomes(RawStatus::requiresApproval);
         showPopover();
-        saveScreenshot(QStringLiteral("needs-approval"));
+        view->saveScreenshot(QStringLiteral("popover-needs-approval"));
         view.reset();
 
         registrationBecomes(RawStatus::notFound);
         showPopover();
-        saveScreenshot(QStringLiteral("service-not-found"));
+        view->saveScreenshot(QStringLiteral("popover-service-not-found"));
         view.reset();
 
         helperReady();
-        lockState->apply(LockState::Permissions{false, false});
-        lockState->apply(LockState::Error{QStringLiteral(
+        models->lockState->apply(LockState::Permissions{false, false});
+        models->lockState->apply(LockState::Error{QStringLiteral(
             "The helper lacks Accessibility and Input Monitoring permission; the helper is not reachable.")});
         showPopover();
-        saveScreenshot(QStringLiteral("accessibility-and-error"));
+        view->saveScreenshot(QStringLiteral("popover-accessibility-and-error"));
         view.reset();
 
-        lockState->apply(LockState::Error{std::nullopt});
-        lockState->apply(LockState::Permissions{true, true});
-        lockState->apply(LockState::LockStatus{true, QDateTime::currentDateTime().addSecs(-3725)});
-        settings->setOverlayAlpha(0.29);
+        models->lockState->apply(LockState::Error{std::nullopt});
+        models->lockState->apply(LockState::Permissions{true, true});
+        models->lockState->apply(LockState::LockStatus{true, QDateTime::currentDateTime().addSecs(-3725)});
+        models->settings->setOverlayAlpha(0.29);
         showPopover();
-        saveScreenshot(QStringLiteral("locked"));
+        view->saveScreenshot(QStringLiteral("popover-locked"));
     }
 
 public Q_SLOTS:
     void noteToggle() { m_transportAtToggle = requestCount(QStringLiteral("lock")); }
 
 private:
-    QPointF handleCentre(QQuickItem *slider) const
-    {
-        const auto *handle = slider->property("handle").value<QQuickItem *>();
-        return handle->mapToScene(QPointF(handle->width() / 2, handle->height() / 2));
-    }
-
-    void drag(QPointF from, QPointF to)
-    {
-        QTest::mousePress(view.get(), Qt::LeftButton, {}, from.toPoint());
-        const int steps = 8;
-        for (int step = 1; step <= steps; ++step) {
-            const QPointF at = from + (to - from) * step / steps;
-            QTest::mouseMove(view.get(), at.toPoint());
-        }
-        QTest::mouseRelease(view.get(), Qt::LeftButton, {}, to.toPoint());
-    }
-
     int m_transportAtToggle = -1;
 };
 

@@ -4,62 +4,20 @@
 // of them, the fixed rows, the slider's range, and the popover's slider
 // moving this window's. Screenshots of each tab go to view-screenshots/.
 
-#include "AppSettings.h"
 #include "AppViews.h"
 #include "Constants.h"
-#include "FakeHelperTransport.h"
-#include "FakeRegistration.h"
-#include "HelperService.h"
-#include "LockState.h"
+#include "ViewTestSupport.h"
 
-#include <QDir>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QQuickItem>
-#include <QQuickView>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
-QString screenshotFolder()
-{
-    const QByteArray build = qgetenv("PANEVEIL_BUILD_DIR");
-    const QString root = build.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(build);
-    return root + QStringLiteral("/view-screenshots");
-}
-
-QVariantMap sceneObjects(LockState *lockState, AppSettings *settings, HelperService *helperService)
-{
-    return {{QStringLiteral("lockState"), QVariant::fromValue<QObject *>(lockState)},
-            {QStringLiteral("settings"), QVariant::fromValue<QObject *>(settings)},
-            {QStringLiteral("helperService"), QVariant::fromValue<QObject *>(helperService)}};
-}
-
-std::unique_ptr<QQuickView> load(const QUrl &source, const QVariantMap &objects)
-{
-    auto view = std::make_unique<QQuickView>();
-    view->setResizeMode(QQuickView::SizeViewToRootObject);
-    view->setInitialProperties(objects);
-    view->setSource(source);
-    if (view->status() != QQuickView::Ready) {
-        for (const QQmlError &error : view->errors())
-            qWarning("%s", qPrintable(error.toString()));
-        return nullptr;
-    }
-    view->show();
-    if (!QTest::qWaitForWindowExposed(view.get()))
-        return nullptr;
-    return view;
-}
-
-QQuickItem *find(QQuickView *view, const char *name)
-{
-    return view->rootObject()->findChild<QQuickItem *>(QString::fromLatin1(name));
-}
+// The window's fixed size: nothing may run out of it even if the content grew.
+const QRectF windowBounds(0, 0, 460, 420);
 
 } // namespace
 
@@ -67,49 +25,21 @@ class TestSettingsView : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir storeFolder;
-    QString storePath;
-    int loginItemStatus = LoginItemServiceInterface::enabled;
-    int unregisterCalls = 0;
-    std::unique_ptr<HelperService> helperService;
-    std::shared_ptr<FakeHelperTransport> transport;
-    std::unique_ptr<LockState> lockState;
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<QQuickView> view;
+    std::unique_ptr<ModelsOnFakes> models;
+    std::unique_ptr<ViewUnderTest> view;
 
     void openSettings()
     {
-        view = load(AppViews::settingsViewUrl(), sceneObjects(lockState.get(), settings.get(), helperService.get()));
+        view = ViewUnderTest::load(AppViews::settingsViewUrl(), models->sceneObjects());
         QVERIFY(view);
-        settle();
+        view->settle();
     }
 
-    // Layouts are placed when the window is next drawn, and the window
-    // follows its content's size a turn of the event loop later.
-    QImage settle()
-    {
-        view->grabWindow();
-        QCoreApplication::processEvents();
-        return view->grabWindow();
-    }
-
-    QQuickItem *item(const char *name) const
-    {
-        QQuickItem *found = find(view.get(), name);
-        if (!found)
-            qWarning("no item named %s", name);
-        return found;
-    }
-    QString text(const char *name) const { return item(name)->property("text").toString(); }
-    bool shows(const char *name) const { return item(name)->isVisible(); }
-
+    // Tabs and toggles redraw before the test looks again.
     void click(const char *name)
     {
-        settle();
-        QQuickItem *target = item(name);
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(view.get(), Qt::LeftButton, {}, centre.toPoint());
-        settle();
+        view->click(name);
+        view->settle();
     }
 
     // The texts a person sees in the current tab, top to bottom.
@@ -135,29 +65,6 @@ private:
         return shown;
     }
 
-    void saveScreenshot(const QString &name)
-    {
-        QDir().mkpath(screenshotFolder());
-        const QString path = screenshotFolder() + QStringLiteral("/settings-") + name + QStringLiteral(".png");
-        QVERIFY2(settle().save(path), qPrintable(path));
-    }
-
-    // Nothing in the current tab runs out of the window or is cut short.
-    void checkEverythingInside()
-    {
-        settle();
-        const QRectF bounds(0, 0, 460, 420);
-        const auto items = view->rootObject()->findChildren<QQuickItem *>();
-        for (QQuickItem *child : items) {
-            if (!child->isVisible() || child->width() <= 0 || child->height() <= 0)
-                continue;
-            const QRectF area = child->mapRectToScene(QRectF(0, 0, child->width(), child->height()));
-            QVERIFY2(bounds.contains(area),
-                     qPrintable(child->objectName() + QLatin1Char(' ') + child->property("text").toString()));
-            QVERIFY2(!child->property("truncated").toBool(), qPrintable(child->property("text").toString()));
-        }
-    }
-
     // Shown in a fixed-pitch face that has every character of the text.
     static void checkMonospacedAndDrawn(QQuickItem *text)
     {
@@ -170,48 +77,23 @@ private:
             QVERIFY2(metrics.inFontUcs4(character), qPrintable(family + QStringLiteral(" lacks ") + shown));
     }
 
-    void drag(QPointF from, QPointF to)
-    {
-        QTest::mousePress(view.get(), Qt::LeftButton, {}, from.toPoint());
-        const int steps = 8;
-        for (int step = 1; step <= steps; ++step)
-            QTest::mouseMove(view.get(), (from + (to - from) * step / steps).toPoint());
-        QTest::mouseRelease(view.get(), Qt::LeftButton, {}, to.toPoint());
-    }
-
-    QPointF handleCentre(QQuickItem *slider) const
-    {
-        const auto *handle = slider->property("handle").value<QQuickItem *>();
-        return handle->mapToScene(QPointF(handle->width() / 2, handle->height() / 2));
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(storeFolder.isValid());
         AppViews::registerTypes();
     }
 
     void init()
     {
-        loginItemStatus = LoginItemServiceInterface::enabled;
-        unregisterCalls = 0;
-        helperService = fakeRegistration(&loginItemStatus, &unregisterCalls);
-        helperService->ensureRegistered();
-        transport = std::make_shared<FakeHelperTransport>();
-        lockState = std::make_unique<LockState>(transport);
-        storePath = storeFolder.filePath(QString::fromLatin1(QTest::currentTestFunction()) + QStringLiteral(".ini"));
-        QFile::remove(storePath);
-        settings = std::make_unique<AppSettings>(std::make_unique<QSettings>(storePath, QSettings::IniFormat));
+        models = std::make_unique<ModelsOnFakes>();
+        QVERIFY(models->storeFolder.isValid());
+        models->helperService->ensureRegistered();
     }
 
     void cleanup()
     {
         view.reset();
-        lockState.reset();
-        transport.reset();
-        helperService.reset();
-        settings.reset();
+        models.reset();
     }
 
     void sizeAndTabs()
@@ -219,32 +101,33 @@ private Q_SLOTS:
         openSettings();
         QCOMPARE(view->rootObject()->width(), 460.0);
         QCOMPARE(view->rootObject()->height(), 420.0);
-        QCOMPARE(text("generalTabButton"), QStringLiteral("General"));
-        QCOMPARE(text("shortcutsTabButton"), QStringLiteral("Shortcuts"));
-        QCOMPARE(text("advancedTabButton"), QStringLiteral("Advanced"));
+        QCOMPARE(view->text("generalTabButton"), QStringLiteral("General"));
+        QCOMPARE(view->text("shortcutsTabButton"), QStringLiteral("Shortcuts"));
+        QCOMPARE(view->text("advancedTabButton"), QStringLiteral("Advanced"));
         // In this order, left to right.
-        QVERIFY(item("generalTabButton")->mapToScene({0, 0}).x() < item("shortcutsTabButton")->mapToScene({0, 0}).x());
-        QVERIFY(item("shortcutsTabButton")->mapToScene({0, 0}).x() < item("advancedTabButton")->mapToScene({0, 0}).x());
+        auto left = [this](const char *name) { return view->item(name)->mapToScene({0, 0}).x(); };
+        QVERIFY(left("generalTabButton") < left("shortcutsTabButton"));
+        QVERIFY(left("shortcutsTabButton") < left("advancedTabButton"));
         // General first.
-        QVERIFY(shows("generalTab"));
-        QVERIFY(!shows("shortcutsTab"));
-        QVERIFY(!shows("advancedTab"));
+        QVERIFY(view->shows("generalTab"));
+        QVERIFY(!view->shows("shortcutsTab"));
+        QVERIFY(!view->shows("advancedTab"));
         // Padded by 20 inside the window.
-        QVERIFY(item("tabBar")->mapToScene({0, 0}).y() >= 20.0);
-        QCOMPARE(item("generalTab")->mapToScene({0, 0}).x(), 20.0);
-        QCOMPARE(item("generalTab")->width(), 460.0 - 40);
+        QVERIFY(view->item("tabBar")->mapToScene({0, 0}).y() >= 20.0);
+        QCOMPARE(view->item("generalTab")->mapToScene({0, 0}).x(), 20.0);
+        QCOMPARE(view->item("generalTab")->width(), 460.0 - 40);
 
         click("shortcutsTabButton");
-        QVERIFY(shows("shortcutsTab"));
-        QVERIFY(!shows("generalTab"));
+        QVERIFY(view->shows("shortcutsTab"));
+        QVERIFY(!view->shows("generalTab"));
         click("advancedTabButton");
-        QVERIFY(shows("advancedTab"));
-        QVERIFY(!shows("shortcutsTab"));
+        QVERIFY(view->shows("advancedTab"));
+        QVERIFY(!view->shows("shortcutsTab"));
 
         // A new window starts on General again.
         view.reset();
         openSettings();
-        QVERIFY(shows("generalTab"));
+        QVERIFY(view->shows("generalTab"));
     }
 
     void freshInstallation()
@@ -258,25 +141,25 @@ private Q_SLOTS:
                               QStringLiteral("Prevent display sleep while locked"),
                               QStringLiteral("Play sound on lock/unlock"), QStringLiteral("Startup"),
                               QStringLiteral("Launch at login")}));
-        QCOMPARE(item("opacitySlider")->property("value").toDouble(), 0.05);
-        QCOMPARE(item("showStatusHUDToggle")->property("checked").toBool(), true);
-        QCOMPARE(item("autoLockPicker")->property("displayText").toString(), QStringLiteral("Off"));
-        QCOMPARE(item("preventDisplaySleepToggle")->property("checked").toBool(), true);
-        QCOMPARE(item("playSoundsToggle")->property("checked").toBool(), false);
-        QCOMPARE(item("launchAtLoginToggle")->property("checked").toBool(), false);
-        checkEverythingInside();
-        saveScreenshot(QStringLiteral("general"));
+        QCOMPARE(view->item("opacitySlider")->property("value").toDouble(), 0.05);
+        QCOMPARE(view->item("showStatusHUDToggle")->property("checked").toBool(), true);
+        QCOMPARE(view->item("autoLockPicker")->property("displayText").toString(), QStringLiteral("Off"));
+        QCOMPARE(view->item("preventDisplaySleepToggle")->property("checked").toBool(), true);
+        QCOMPARE(view->item("playSoundsToggle")->property("checked").toBool(), false);
+        QCOMPARE(view->item("launchAtLoginToggle")->property("checked").toBool(), false);
+        view->checkEverythingInside(windowBounds);
+        view->saveScreenshot(QStringLiteral("settings-general"));
 
         click("shortcutsTabButton");
         QCOMPARE(shownTexts(),
                  QStringList({QStringLiteral("General"), QStringLiteral("Shortcuts"), QStringLiteral("Advanced"),
                               QStringLiteral("Lock hotkey"), QStringLiteral("⌃⌘L"), QStringLiteral("Unlock hotkey"),
                               QStringLiteral("⌃⌘U"), QStringLiteral("Intercept ⌃⌘Q (system lock)")}));
-        QCOMPARE(item("interceptSystemLockToggle")->property("checked").toBool(), true);
+        QCOMPARE(view->item("interceptSystemLockToggle")->property("checked").toBool(), true);
         for (const char *hotkey : {"lockHotkeyValue", "unlockHotkeyValue"})
-            checkMonospacedAndDrawn(item(hotkey));
-        checkEverythingInside();
-        saveScreenshot(QStringLiteral("shortcuts"));
+            checkMonospacedAndDrawn(view->item(hotkey));
+        view->checkEverythingInside(windowBounds);
+        view->saveScreenshot(QStringLiteral("settings-shortcuts"));
 
         click("advancedTabButton");
         QCOMPARE(shownTexts(),
@@ -284,9 +167,9 @@ private Q_SLOTS:
                               QStringLiteral("Disable Hot Corners while locked"), QStringLiteral("Helper"),
                               QStringLiteral("com.zelquor.Paneveil.helper"), QStringLiteral("Version"),
                               QStringLiteral("0.1.0-dev")}));
-        QCOMPARE(item("disableHotCornersToggle")->property("checked").toBool(), true);
-        checkEverythingInside();
-        saveScreenshot(QStringLiteral("advanced"));
+        QCOMPARE(view->item("disableHotCornersToggle")->property("checked").toBool(), true);
+        view->checkEverythingInside(windowBounds);
+        view->saveScreenshot(QStringLiteral("settings-advanced"));
     }
 
     // The constant rows: monospaced and smaller than the labels.
@@ -294,12 +177,13 @@ private Q_SLOTS:
     {
         openSettings();
         click("advancedTabButton");
-        QCOMPARE(text("helperValue"), QString::fromLatin1(PVConstants::helperBundleID));
-        QCOMPARE(text("versionValue"), QString::fromLatin1(PVConstants::version));
+        QCOMPARE(view->text("helperValue"), QString::fromLatin1(PVConstants::helperBundleID));
+        QCOMPARE(view->text("versionValue"), QString::fromLatin1(PVConstants::version));
+        const int labelSize = view->item("disableHotCornersToggle")->property("font").value<QFont>().pixelSize();
         for (const char *name : {"helperValue", "versionValue"}) {
-            const QFont font = item(name)->property("font").value<QFont>();
-            checkMonospacedAndDrawn(item(name));
-            QVERIFY(font.pixelSize() < item("disableHotCornersToggle")->property("font").value<QFont>().pixelSize());
+            const QFont font = view->item(name)->property("font").value<QFont>();
+            checkMonospacedAndDrawn(view->item(name));
+            QVERIFY(font.pixelSize() < labelSize);
         }
     }
 
@@ -327,23 +211,23 @@ private Q_SLOTS:
 
         openSettings();
         click(tab.toLatin1().constData());
-        const bool before = settings->property(settingName).toBool();
-        QCOMPARE(item(toggleName)->property("checked").toBool(), before);
+        const bool before = models->settings->property(settingName).toBool();
+        QCOMPARE(view->item(toggleName)->property("checked").toBool(), before);
 
-        QSignalSpy changes(settings.get(), &AppSettings::changes);
+        QSignalSpy changes(models->settings.get(), &AppSettings::changes);
         click(toggleName.constData());
-        QCOMPARE(settings->property(settingName).toBool(), !before);
+        QCOMPARE(models->settings->property(settingName).toBool(), !before);
         QCOMPARE(changes.size(), 1);
         // Stored at once, in the store itself.
-        QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(settingName).toBool(), !before);
+        QCOMPARE(QSettings(models->storePath, QSettings::IniFormat).value(settingName).toBool(), !before);
 
         click(toggleName.constData());
-        QCOMPARE(settings->property(settingName).toBool(), before);
+        QCOMPARE(models->settings->property(settingName).toBool(), before);
         QCOMPARE(changes.size(), 2);
 
         // And it follows a change made elsewhere.
-        settings->setProperty(settingName, !before);
-        QCOMPARE(item(toggleName)->property("checked").toBool(), !before);
+        models->settings->setProperty(settingName, !before);
+        QCOMPARE(view->item(toggleName)->property("checked").toBool(), !before);
     }
 
     void autoLockPicker_data()
@@ -366,93 +250,89 @@ private Q_SLOTS:
         QFETCH(qint64, seconds);
 
         // Start from a value the row does not hold, so every pick is a change.
-        settings->setAutoLockIdleSeconds(seconds == 600 ? 60 : 600);
+        models->settings->setAutoLockIdleSeconds(seconds == 600 ? 60 : 600);
         openSettings();
-        QQuickItem *picker = item("autoLockPicker");
+        QQuickItem *picker = view->item("autoLockPicker");
         QCOMPARE(picker->property("count").toInt(), 5);
         pick(picker, itemText);
-        QCOMPARE(settings->autoLockIdleSeconds(), seconds);
+        QCOMPARE(models->settings->autoLockIdleSeconds(), seconds);
         QCOMPARE(picker->property("currentIndex").toInt(), index);
         QCOMPARE(picker->property("displayText").toString(), itemText);
-        QCOMPARE(QSettings(storePath, QSettings::IniFormat).value(PVDefaultsKey::autoLockIdleSeconds).toLongLong(),
-                 seconds);
+        const QSettings store(models->storePath, QSettings::IniFormat);
+        QCOMPARE(store.value(PVDefaultsKey::autoLockIdleSeconds).toLongLong(), seconds);
     }
 
     void autoLockValueOfNoItem()
     {
-        settings->setAutoLockIdleSeconds(120);
+        models->settings->setAutoLockIdleSeconds(120);
         openSettings();
-        QQuickItem *picker = item("autoLockPicker");
+        QQuickItem *picker = view->item("autoLockPicker");
         QCOMPARE(picker->property("currentIndex").toInt(), -1);
         QCOMPARE(picker->property("displayText").toString(), QString());
         // Looking and switching tabs keeps it.
         click("advancedTabButton");
         click("generalTabButton");
-        QCOMPARE(settings->autoLockIdleSeconds(), qint64(120));
+        QCOMPARE(models->settings->autoLockIdleSeconds(), qint64(120));
         QCOMPARE(picker->property("currentIndex").toInt(), -1);
         // Until the user picks an item.
         pick(picker, QStringLiteral("5 minutes"));
-        QCOMPARE(settings->autoLockIdleSeconds(), qint64(300));
+        QCOMPARE(models->settings->autoLockIdleSeconds(), qint64(300));
         QCOMPARE(picker->property("displayText").toString(), QStringLiteral("5 minutes"));
         // A value set elsewhere shows, or shows nothing.
-        settings->setAutoLockIdleSeconds(1800);
+        models->settings->setAutoLockIdleSeconds(1800);
         QCOMPARE(picker->property("displayText").toString(), QStringLiteral("30 minutes"));
-        settings->setAutoLockIdleSeconds(45);
+        models->settings->setAutoLockIdleSeconds(45);
         QCOMPARE(picker->property("currentIndex").toInt(), -1);
     }
 
     void sliderRange()
     {
         openSettings();
-        QQuickItem *slider = item("opacitySlider");
+        QQuickItem *slider = view->item("opacitySlider");
         QCOMPARE(slider->property("from").toDouble(), 0.0);
         QCOMPARE(slider->property("to").toDouble(), 0.3);
         QCOMPARE(slider->property("stepSize").toDouble(), 0.0);
 
-        drag(handleCentre(slider), slider->mapToScene(QPointF(slider->width() + 100, slider->height() / 2)));
-        QCOMPARE(settings->overlayAlpha(), 0.3);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity: 30%"));
+        view->drag(ViewUnderTest::handleCentre(slider),
+                   slider->mapToScene(QPointF(slider->width() + 100, slider->height() / 2)));
+        QCOMPARE(models->settings->overlayAlpha(), 0.3);
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity: 30%"));
 
-        settle();
-        drag(handleCentre(slider), slider->mapToScene(QPointF(-100, slider->height() / 2)));
-        QCOMPARE(settings->overlayAlpha(), 0.0);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity: 0%"));
+        view->settle();
+        view->drag(ViewUnderTest::handleCentre(slider), slider->mapToScene(QPointF(-100, slider->height() / 2)));
+        QCOMPARE(models->settings->overlayAlpha(), 0.0);
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity: 0%"));
 
-        settings->setOverlayAlpha(0.29);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity: 28%"));
+        models->settings->setOverlayAlpha(0.29);
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity: 28%"));
     }
 
     // Both windows on the same store: a move in one shows in the other.
     void popoverAndSettingsShareTheSlider()
     {
         openSettings();
-        const auto popover = load(AppViews::menuBarPopoverUrl(),
-                                  sceneObjects(lockState.get(), settings.get(), helperService.get()));
+        const auto popover = ViewUnderTest::load(AppViews::menuBarPopoverUrl(), models->sceneObjects());
         QVERIFY(popover);
         popover->grabWindow();
-        QQuickItem *popoverSlider = find(popover.get(), "opacitySlider");
-        QQuickItem *settingsSlider = item("opacitySlider");
+        QQuickItem *popoverSlider = popover->item("opacitySlider");
+        QQuickItem *settingsSlider = view->item("opacitySlider");
 
-        const QPointF from = handleCentre(popoverSlider);
-        const QPointF to = popoverSlider->mapToScene(QPointF(popoverSlider->width() * 2 / 3, popoverSlider->height() / 2));
-        QTest::mousePress(popover.get(), Qt::LeftButton, {}, from.toPoint());
-        for (int step = 1; step <= 8; ++step)
-            QTest::mouseMove(popover.get(), (from + (to - from) * step / 8).toPoint());
-        QTest::mouseRelease(popover.get(), Qt::LeftButton, {}, to.toPoint());
+        popover->drag(ViewUnderTest::handleCentre(popoverSlider),
+                      popoverSlider->mapToScene(QPointF(popoverSlider->width() * 2 / 3, popoverSlider->height() / 2)));
 
-        const double moved = settings->overlayAlpha();
+        const double moved = models->settings->overlayAlpha();
         QVERIFY2(qAbs(moved - 0.2) < 0.02, qPrintable(QString::number(moved)));
         QCOMPARE(settingsSlider->property("value").toDouble(), moved);
         const int percent = int(moved * 100);
-        QCOMPARE(text("opacityLabel"), QStringLiteral("Overlay opacity: %1%").arg(percent));
+        QCOMPARE(view->text("opacityLabel"), QStringLiteral("Overlay opacity: %1%").arg(percent));
 
         // And back the other way.
-        settle();
-        drag(handleCentre(settingsSlider),
-             settingsSlider->mapToScene(QPointF(-50, settingsSlider->height() / 2)));
-        QCOMPARE(settings->overlayAlpha(), 0.0);
+        view->settle();
+        view->drag(ViewUnderTest::handleCentre(settingsSlider),
+                   settingsSlider->mapToScene(QPointF(-50, settingsSlider->height() / 2)));
+        QCOMPARE(models->settings->overlayAlpha(), 0.0);
         QCOMPARE(popoverSlider->property("value").toDouble(), 0.0);
-        QCOMPARE(find(popover.get(), "opacityLabel")->property("text").toString(),
+        QCOMPARE(popover->text("opacityLabel"),
                  QStringLiteral("Overlay opacity 0%"));
     }
 
