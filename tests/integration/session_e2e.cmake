@@ -1,6 +1,8 @@
 # Paneveil end to end as a test user runs it: the installed app with its
 # tray icon and popover, the helper the bus starts, PAM through the shipped
 # service over the system's pam_unix, on Xvfb with xcompmgr and trayer.
+# Included after pam.cmake (parts go in name order), which sets up the PAM
+# test environment.
 if(PANEVEIL_PAM_TEST_ENVIRONMENT)
     paneveil_add_test(tst_paneveil_e2e
         SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_paneveil_e2e.cpp
