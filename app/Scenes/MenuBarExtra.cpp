@@ -25,8 +25,7 @@ MenuBarExtra::MenuBarExtra(LockState &lockState, AppSettings &settings, HelperSe
                            QObject *parent)
     : QObject(parent)
     , m_lockState(lockState)
-    , m_settings(settings)
-    , m_helperService(helperService)
+    , m_viewObjects(sceneObjects(lockState, settings, helperService))
 {
     AppViews::registerTypes();
     m_tray.setToolTip(QStringLiteral("Paneveil"));
@@ -81,7 +80,7 @@ void MenuBarExtra::openPopover(const QRect &anchor)
 {
     m_closedByFocusLoss.invalidate();
     // Built afresh, so what it shows is computed now.
-    m_popover->setInitialProperties(sceneObjects(m_lockState, m_settings, m_helperService));
+    m_popover->setInitialProperties(m_viewObjects);
     m_popover->setSource(AppViews::menuBarPopoverUrl());
     QQuickItem *content = m_popover->rootObject();
     if (!content) {

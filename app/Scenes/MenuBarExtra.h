@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QRect>
 #include <QSystemTrayIcon>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -53,8 +54,8 @@ private:
     void popoverActiveChanged();
 
     LockState &m_lockState;
-    AppSettings &m_settings;
-    HelperService &m_helperService;
+    // What the popover's view is given each time it is made.
+    const QVariantMap m_viewObjects;
     QSystemTrayIcon m_tray;
     std::unique_ptr<QQuickView> m_popover;
     QRect m_anchor;

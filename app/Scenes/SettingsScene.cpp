@@ -10,9 +10,7 @@
 SettingsScene::SettingsScene(LockState &lockState, AppSettings &settings, HelperService &helperService,
                              QObject *parent)
     : QObject(parent)
-    , m_lockState(lockState)
-    , m_settings(settings)
-    , m_helperService(helperService)
+    , m_viewObjects(sceneObjects(lockState, settings, helperService))
 {
     AppViews::registerTypes();
 }
@@ -41,7 +39,7 @@ void SettingsScene::open()
         });
     }
     if (!m_window->isVisible()) {
-        m_window->setInitialProperties(sceneObjects(m_lockState, m_settings, m_helperService));
+        m_window->setInitialProperties(m_viewObjects);
         m_window->setSource(AppViews::settingsViewUrl());
         m_window->show();
     }

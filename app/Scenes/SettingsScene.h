@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -27,8 +28,7 @@ public:
     bool isOpen() const;
 
 private:
-    LockState &m_lockState;
-    AppSettings &m_settings;
-    HelperService &m_helperService;
+    // What the view is given each time it is made.
+    const QVariantMap m_viewObjects;
     std::unique_ptr<QQuickView> m_window;
 };
