@@ -39,7 +39,8 @@ paneveil="$prefix/bin/paneveil"
 if [ -n "${DISPLAY:-}" ] && { [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ] || [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; }; then
     dbus-send --session --type=method_call --dest=org.freedesktop.DBus /org/freedesktop/DBus \
         org.freedesktop.DBus.ReloadConfig
-    if pgrep -u "$(id -u)" -x paneveil >/dev/null; then
+    # The app is the copy started without a command.
+    if pgrep -u "$(id -u)" -fx "$paneveil" >/dev/null; then
         echo "Paneveil is already running in this session."
     else
         nohup "$paneveil" >"${XDG_RUNTIME_DIR:-/tmp}/paneveil.log" 2>&1 &
