@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
+#include <xcb/xcb_icccm.h>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
@@ -193,4 +194,85 @@ QImage rootWindowImage(xcb_connection_t *connection)
                        .copy();
     std::free(reply);
     return image;
+}
+
+QString windowName(xcb_connection_t *connection, xcb_window_t window)
+{
+    xcb_icccm_get_text_property_reply_t text{};
+    if (!xcb_icccm_get_wm_name_reply(connection, xcb_icccm_get_wm_name(connection, window), &text, nullptr))
+        return {};
+    const QString name = QString::fromUtf8(text.name, text.name_len);
+    xcb_icccm_get_text_property_reply_wipe(&text);
+    return name;
+}
+
+xcb_window_t focusedWindow(xcb_connection_t *connection)
+{
+    xcb_get_input_focus_reply_t *reply = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const xcb_window_t focus = reply ? reply->focus : xcb_window_t(XCB_NONE);
+    std::free(reply);
+    return focus;
+}
+
+QString windowClass(xcb_connection_t *connection, xcb_window_t window)
+{
+    xcb_icccm_get_wm_class_reply_t reply{};
+    if (!xcb_icccm_get_wm_class_reply(connection, xcb_icccm_get_wm_class(connection, window), &reply, nullptr))
+        return {};
+    const QString found = QString::fromUtf8(reply.instance_name) + QLatin1Char(' ') + QString::fromUtf8(reply.class_name);
+    xcb_icccm_get_wm_class_reply_wipe(&reply);
+    return found;
+}
+
+namespace {
+
+void collectViewable(xcb_connection_t *connection, xcb_window_t root, xcb_window_t parent, int depth, int maxDepth,
+                     QList<FoundWindow> &found)
+{
+    xcb_query_tree_reply_t *tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, parent), nullptr);
+    if (!tree)
+        return;
+    const xcb_window_t *children = xcb_query_tree_children(tree);
+    const int count = xcb_query_tree_children_length(tree);
+    for (int i = 0; i < count; ++i) {
+        xcb_get_window_attributes_reply_t *attributes = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, children[i]), nullptr);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (!viewable)
+            continue;
+        xcb_get_geometry_reply_t *geometry
+            = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, children[i]), nullptr);
+        xcb_translate_coordinates_reply_t *origin = xcb_translate_coordinates_reply(
+            connection, xcb_translate_coordinates(connection, children[i], root, 0, 0), nullptr);
+        FoundWindow window{children[i], depth, i, {}};
+        if (geometry && origin)
+            window.geometry = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+        std::free(geometry);
+        std::free(origin);
+        found << window;
+        if (depth < maxDepth)
+            collectViewable(connection, root, children[i], depth + 1, maxDepth, found);
+    }
+    std::free(tree);
+}
+
+} // namespace
+
+QList<FoundWindow> viewableWindows(xcb_connection_t *connection, int maxDepth)
+{
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    QList<FoundWindow> found;
+    collectViewable(connection, root, root, 1, maxDepth, found);
+    return found;
+}
+
+QList<FoundWindow> topLevelWindowsNamed(xcb_connection_t *connection, const QString &name)
+{
+    QList<FoundWindow> named;
+    for (const FoundWindow &window : viewableWindows(connection, 1)) {
+        if (windowName(connection, window.id) == name)
+            named << window;
+    }
+    return named;
 }

@@ -3,13 +3,16 @@
 #pragma once
 
 #include <QImage>
+#include <QList>
 #include <QProcess>
+#include <QRect>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <xcb/xcb.h>
 
 #include <initializer_list>
+#include <limits>
 #include <memory>
 
 // X key codes on an evdev keymap (evdev code + 8), as Xvfb has them.
@@ -57,6 +60,27 @@ private:
 // The whole root window as the server has it; empty on failure. For a
 // 24-bit screen such as Xvfb's.
 QImage rootWindowImage(xcb_connection_t *connection);
+
+// A viewable window as another client sees it.
+struct FoundWindow {
+    xcb_window_t id = 0;
+    // 1 for a child of the root, 2 for its children, and so on.
+    int depth = 0;
+    // Its place among its siblings, bottom first.
+    int stackIndex = -1;
+    // In root coordinates.
+    QRect geometry;
+};
+
+// The viewable windows below the root down to maxDepth, depth first.
+QList<FoundWindow> viewableWindows(xcb_connection_t *connection, int maxDepth = std::numeric_limits<int>::max());
+// The viewable top-level windows with this WM_NAME, bottom first.
+QList<FoundWindow> topLevelWindowsNamed(xcb_connection_t *connection, const QString &name);
+QString windowName(xcb_connection_t *connection, xcb_window_t window);
+// The window with the keyboard focus (or None, PointerRoot).
+xcb_window_t focusedWindow(xcb_connection_t *connection);
+// WM_CLASS as "instance class".
+QString windowClass(xcb_connection_t *connection, xcb_window_t window);
 
 // A helper program started with the test's display; collects its output lines.
 class ClientProcess {

@@ -18,8 +18,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <xcb/xcb_icccm.h>
-
 #include <cmath>
 #include <optional>
 
@@ -34,77 +32,6 @@ const QString helperName = QString::fromLatin1(PVConstants::helperBundleID);
 // A window of one colour on the desktop, so a tint reads as plain arithmetic.
 const QRgb patchColour = qRgb(0xd0, 0x90, 0x40);
 const QRect patchGeometry(20, 300, 200, 200);
-
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-struct FoundWindow {
-    xcb_window_t window = XCB_NONE;
-    QRect geometry;
-};
-
-QString wmClass(xcb_connection_t *connection, xcb_window_t window)
-{
-    xcb_icccm_get_wm_class_reply_t reply{};
-    if (!xcb_icccm_get_wm_class_reply(connection, xcb_icccm_get_wm_class(connection, window), &reply, nullptr))
-        return {};
-    const QString found = QString::fromUtf8(reply.instance_name) + QLatin1Char(' ') + QString::fromUtf8(reply.class_name);
-    xcb_icccm_get_wm_class_reply_wipe(&reply);
-    return found;
-}
-
-QString wmName(xcb_connection_t *connection, xcb_window_t window)
-{
-    xcb_icccm_get_text_property_reply_t text{};
-    if (!xcb_icccm_get_wm_name_reply(connection, xcb_icccm_get_wm_name(connection, window), &text, nullptr))
-        return {};
-    const QString name = QString::fromUtf8(text.name, text.name_len);
-    xcb_icccm_get_text_property_reply_wipe(&text);
-    return name;
-}
-
-bool viewable(xcb_connection_t *connection, xcb_window_t window)
-{
-    Reply<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, window), nullptr), &std::free);
-    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-}
-
-QRect rootGeometry(xcb_connection_t *connection, xcb_window_t window)
-{
-    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    Reply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr), &std::free);
-    Reply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0),
-                                        nullptr),
-        &std::free);
-    if (!geometry || !origin)
-        return {};
-    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-}
-
-// Viewable windows anywhere in the tree that match, depth first.
-QList<FoundWindow> findWindows(xcb_connection_t *connection, const std::function<bool(xcb_window_t, int)> &matches)
-{
-    QList<FoundWindow> found;
-    std::function<void(xcb_window_t, int)> visit = [&](xcb_window_t parent, int depth) {
-        Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, parent), nullptr),
-                                           &std::free);
-        if (!tree)
-            return;
-        const xcb_window_t *children = xcb_query_tree_children(tree.get());
-        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-            if (!viewable(connection, children[i]))
-                continue;
-            if (matches(children[i], depth))
-                found.append({children[i], rootGeometry(connection, children[i])});
-            visit(children[i], depth + 1);
-        }
-    };
-    visit(xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root, 1);
-    return found;
-}
 
 // Rows of a picture mostly of one colour (at least minimumCount pixels of
 // it, text and icons on it allowed), grouped into bands of neighbouring rows
@@ -211,12 +138,7 @@ class TestPaneveilEndToEnd : public QObject {
     // The program as the test user, with the user's session environment.
     QStringList asUser(const QString &program, const QStringList &arguments) const
     {
-        QStringList command{QStringLiteral("--reuid=") + user, QStringLiteral("--regid=") + user,
-                            QStringLiteral("--init-groups"), QStringLiteral("--reset-env"), QStringLiteral("env")};
-        const QProcessEnvironment environment = userEnvironment();
-        for (const QString &name : environment.keys())
-            command << name + QLatin1Char('=') + environment.value(name);
-        return command << program << arguments;
+        return setprivArguments(user, userEnvironment(), program, arguments);
     }
 
     QString status() const
@@ -241,17 +163,17 @@ class TestPaneveilEndToEnd : public QObject {
     std::optional<FoundWindow> trayIcon() const
     {
         // The icon is embedded in the tray's window, so it is not a top-level one.
-        const QList<FoundWindow> icons = findWindows(input->connection(), [this](xcb_window_t window, int depth) {
-            return depth > 1 && wmClass(input->connection(), window).contains(QLatin1String("paneveil"), Qt::CaseInsensitive);
-        });
-        return icons.isEmpty() ? std::nullopt : std::optional(icons.first());
+        for (const FoundWindow &window : viewableWindows(input->connection())) {
+            if (window.depth > 1
+                && windowClass(input->connection(), window.id).contains(QLatin1String("paneveil"), Qt::CaseInsensitive))
+                return window;
+        }
+        return std::nullopt;
     }
 
     std::optional<FoundWindow> topLevelNamed(const QString &name) const
     {
-        const QList<FoundWindow> found = findWindows(input->connection(), [this, &name](xcb_window_t window, int depth) {
-            return depth == 1 && wmName(input->connection(), window) == name;
-        });
+        const QList<FoundWindow> found = topLevelWindowsNamed(input->connection(), name);
         return found.isEmpty() ? std::nullopt : std::optional(found.first());
     }
 
@@ -368,9 +290,10 @@ private Q_SLOTS:
                     QStringLiteral("--SetDockType"), QStringLiteral("true")});
         QVERIFY(tray.waitForStarted());
         const auto trayShows = [this] {
-            return !findWindows(input->connection(), [this](xcb_window_t window, int depth) {
-                        return depth == 1 && wmClass(input->connection(), window).contains(QLatin1String("trayer"));
-                    }).isEmpty();
+            const QList<FoundWindow> topLevels = viewableWindows(input->connection(), 1);
+            return std::any_of(topLevels.begin(), topLevels.end(), [this](const FoundWindow &window) {
+                return windowClass(input->connection(), window.id).contains(QLatin1String("trayer"));
+            });
         };
         QTRY_VERIFY_WITH_TIMEOUT(trayShows(), 10000);
 
@@ -524,13 +447,7 @@ private Q_SLOTS:
         // Control+Q goes to the window with the keyboard focus.
         const std::optional<FoundWindow> popover = topLevelNamed(QStringLiteral("Paneveil"));
         QVERIFY(popover);
-        const auto focus = [this] {
-            Reply<xcb_get_input_focus_reply_t> reply(
-                xcb_get_input_focus_reply(input->connection(), xcb_get_input_focus(input->connection()), nullptr),
-                &std::free);
-            return reply ? reply->focus : xcb_window_t(XCB_NONE);
-        };
-        QTRY_COMPARE(focus(), popover->window);
+        QTRY_COMPARE(focusedWindow(input->connection()), popover->id);
         QTest::qWait(200); // the app has taken in its focus
         xdotool({QStringLiteral("key"), QStringLiteral("ctrl+q")});
         QVERIFY(paneveil.waitForFinished(10000));

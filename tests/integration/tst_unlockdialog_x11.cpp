@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include <xcb/xcb.h>
-#include <xcb/xcb_icccm.h>
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdio>
@@ -50,12 +49,9 @@ public:
             m_process.start(QStringLiteral(PANEVEIL_UNLOCK_LOCK_HELPER), arguments);
         } else {
             // As that user, the way a desktop session runs the helper.
-            m_process.start(QStringLiteral("setpriv"),
-                            QStringList{QStringLiteral("--reuid=") + runAs, QStringLiteral("--regid=") + runAs,
-                                        QStringLiteral("--init-groups"), QStringLiteral("--reset-env"),
-                                        QStringLiteral("env")}
-                                + environmentAssignments(environment)
-                                + QStringList{QStringLiteral(PANEVEIL_UNLOCK_LOCK_HELPER)} + arguments);
+            m_process.start(QStringLiteral("setpriv"), setprivArguments(runAs, sessionPart(environment),
+                                                                        QStringLiteral(PANEVEIL_UNLOCK_LOCK_HELPER),
+                                                                        arguments));
         }
     }
     ~LockHelper()
@@ -85,59 +81,22 @@ public:
     const QStringList &lines() const { return m_lines; }
 
 private:
-    static QStringList environmentAssignments(const QProcessEnvironment &environment)
+    // What the helper needs of the session: the display, PAM's wrapping, Qt's
+    // settings; nothing of root's own.
+    static QProcessEnvironment sessionPart(const QProcessEnvironment &environment)
     {
-        QStringList assignments;
+        QProcessEnvironment part;
         for (const QString &key : environment.keys()) {
             if (key == QLatin1String("DISPLAY") || key.startsWith(QLatin1String("PAM_")) || key == QLatin1String("LD_PRELOAD")
                 || key.startsWith(QLatin1String("QT_")) || key.startsWith(QLatin1String("XDG_SESSION")))
-                assignments << key + QLatin1Char('=') + environment.value(key);
+                part.insert(key, environment.value(key));
         }
-        return assignments;
+        return part;
     }
 
     QProcess m_process;
     QStringList m_lines;
 };
-
-struct TopWindow {
-    xcb_window_t id = 0;
-    int stackIndex = -1;
-    QRect geometry;
-};
-
-// The viewable top-level windows with this name, bottom first.
-QList<TopWindow> windowsNamed(xcb_connection_t *connection, const QString &name)
-{
-    QList<TopWindow> found;
-    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, screen->root), nullptr),
-                                       &std::free);
-    if (!tree)
-        return found;
-    const xcb_window_t *children = xcb_query_tree_children(tree.get());
-    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-        Reply<xcb_get_window_attributes_reply_t> attributes(
-            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr),
-            &std::free);
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
-            continue;
-        xcb_icccm_get_text_property_reply_t text{};
-        if (!xcb_icccm_get_wm_name_reply(connection, xcb_icccm_get_wm_name(connection, children[i]), &text, nullptr))
-            continue;
-        const QString windowName = QString::fromUtf8(text.name, text.name_len);
-        xcb_icccm_get_text_property_reply_wipe(&text);
-        if (windowName != name)
-            continue;
-        Reply<xcb_get_geometry_reply_t> geometry(
-            xcb_get_geometry_reply(connection, xcb_get_geometry(connection, children[i]), nullptr), &std::free);
-        TopWindow window{children[i], i, {}};
-        if (geometry)
-            window.geometry = QRect(geometry->x, geometry->y, geometry->width, geometry->height);
-        found << window;
-    }
-    return found;
-}
 
 } // namespace
 
@@ -168,26 +127,21 @@ class TestUnlockDialogX11 : public QObject {
     void pressUnlockHotkey() { input->chord({XKey::controlLeft, XKey::superLeft}, XKey::u); }
 
     // Locks, presses the unlock hot key and waits for the one dialog.
-    std::optional<TopWindow> lockAndOpenDialog(LockHelper &helper)
+    std::optional<FoundWindow> lockAndOpenDialog(LockHelper &helper)
     {
         helper.send("lock");
         if (!helper.waitFor(QStringLiteral("reply lock true")))
             return std::nullopt;
         pressUnlockHotkey();
         for (int i = 0; i < 250; ++i) {
-            const QList<TopWindow> dialogs = windowsNamed(input->connection(), dialogTitle);
+            const QList<FoundWindow> dialogs = topLevelWindowsNamed(input->connection(), dialogTitle);
             if (!dialogs.isEmpty())
                 return dialogs.first();
             QTest::qWait(20);
         }
         return std::nullopt;
     }
-    xcb_window_t focusedWindow() const
-    {
-        Reply<xcb_get_input_focus_reply_t> focus(
-            xcb_get_input_focus_reply(input->connection(), xcb_get_input_focus(input->connection()), nullptr), &std::free);
-        return focus ? focus->focus : XCB_NONE;
-    }
+    xcb_window_t focusedWindow() const { return ::focusedWindow(input->connection()); }
     // Where the visible (master) pointer is.
     QPoint pointerPosition() const
     {
@@ -212,7 +166,7 @@ class TestUnlockDialogX11 : public QObject {
     }
     int overlayIndex() const
     {
-        const QList<TopWindow> overlays = windowsNamed(input->connection(), QStringLiteral("Paneveil overlay"));
+        const QList<FoundWindow> overlays = topLevelWindowsNamed(input->connection(), QStringLiteral("Paneveil overlay"));
         return overlays.isEmpty() ? -1 : overlays.first().stackIndex;
     }
     QString screenshot(const QString &name)
@@ -256,7 +210,7 @@ private Q_SLOTS:
         QVERIFY(focusedBefore != XCB_NONE);
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-matrix")});
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
-        const std::optional<TopWindow> dialog = lockAndOpenDialog(helper);
+        const std::optional<FoundWindow> dialog = lockAndOpenDialog(helper);
         QVERIFY(dialog);
         QVERIFY(helper.waitFor(QStringLiteral("state locked")));
         // Above the overlay, which covers the screen beneath it.
@@ -269,7 +223,7 @@ private Q_SLOTS:
         screenshot(QStringLiteral("unlock-dialog.png"));
         pressReturn();
         QVERIFY(helper.waitFor(QStringLiteral("state unlocked")));
-        QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         QTRY_COMPARE(overlayIndex(), -1);
         QTRY_VERIFY(input->nothingGrabbed());
         // The hot key's unlock has no requester to reply to; one broadcast only.
@@ -289,12 +243,12 @@ private Q_SLOTS:
         QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
         // An unlock request from the app waits for the dialog's outcome.
         helper.send("unlock");
-        QTRY_VERIFY(!windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(!topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         type(QStringLiteral("wrong"));
         pressReturn();
         QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
         QTest::qWait(100);
-        const QList<TopWindow> dialogs = windowsNamed(input->connection(), dialogTitle);
+        const QList<FoundWindow> dialogs = topLevelWindowsNamed(input->connection(), dialogTitle);
         QCOMPARE(dialogs.size(), 1);
         screenshot(QStringLiteral("unlock-dialog-wrong.png"));
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
@@ -310,7 +264,7 @@ private Q_SLOTS:
         input->click(1);
         input->sync();
         QVERIFY(helper.waitFor(QStringLiteral("reply unlock false Canceled by user.")));
-        QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
         // Still locked: the grab is back on the lock.
         QTest::qWait(200);
@@ -326,7 +280,7 @@ private Q_SLOTS:
         helper.send("lock");
         QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
         helper.send("unlock");
-        QTRY_VERIFY(!windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(!topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         for (int attempt = 1; attempt <= 2; ++attempt) {
             type(QStringLiteral("x"));
             pressReturn();
@@ -337,7 +291,7 @@ private Q_SLOTS:
         QVERIFY(helper.waitFor(QStringLiteral("reply unlock false Authentication failure")));
         // The third refusal ends it rather than asking again.
         QCOMPARE(helper.count(QStringLiteral("dialog rejected Authentication failure")), 2);
-        QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
         helper.send("quit");
     }
@@ -357,23 +311,23 @@ private Q_SLOTS:
         input->key(XKey::u, false);
         input->sync();
         QTest::qWait(300);
-        QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
+        QCOMPARE(topLevelWindowsNamed(input->connection(), dialogTitle).size(), 1);
         input->key(XKey::u, true);
         input->key(XKey::u, false);
         input->key(XKey::superLeft, false);
         input->key(XKey::controlLeft, false);
         input->sync();
         QTest::qWait(300);
-        QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
+        QCOMPARE(topLevelWindowsNamed(input->connection(), dialogTitle).size(), 1);
 
         type(rightPassword);
         pressReturn();
         QVERIFY(helper.waitFor(QStringLiteral("state unlocked")));
-        QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         // Every press and repeat of the hot key was an unlock request; all
         // of them joined the one dialog and ended with it.
         QTest::qWait(300);
-        QVERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QVERIFY(topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         QVERIFY(input->nothingGrabbed());
     }
 
@@ -393,7 +347,7 @@ private Q_SLOTS:
         QVERIFY(probe.waitForLine(QStringLiteral("ready")));
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-matrix")});
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
-        const std::optional<TopWindow> dialog = lockAndOpenDialog(helper);
+        const std::optional<FoundWindow> dialog = lockAndOpenDialog(helper);
         QVERIFY(dialog);
         const int before = probe.lines().size();
 
@@ -436,18 +390,18 @@ private Q_SLOTS:
         helper.send("lock");
         QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
         helper.send("unlock");
-        QTRY_VERIFY(!windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(!topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
         type(rightPassword);
         pressReturn();
         // pam_unix's refusal comes after its failure delay, with the dialog kept.
         QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
-        QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
+        QCOMPARE(topLevelWindowsNamed(input->connection(), dialogTitle).size(), 1);
         QCOMPARE(helper.count(QStringLiteral("state unlocked")), 0);
         type(password);
         pressReturn();
         QVERIFY(helper.waitFor(QStringLiteral("reply unlock true")));
         QVERIFY(helper.waitFor(QStringLiteral("state unlocked")));
-        QTRY_VERIFY(windowsNamed(input->connection(), dialogTitle).isEmpty());
+        QTRY_VERIFY(topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
     }
 
     void noLockWhereOwnersCannotUnlock()
@@ -466,7 +420,7 @@ private Q_SLOTS:
     {
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-delay")});
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
-        const std::optional<TopWindow> dialog = lockAndOpenDialog(helper);
+        const std::optional<FoundWindow> dialog = lockAndOpenDialog(helper);
         QVERIFY(dialog);
         type(QStringLiteral("wrong"));
         pressReturn();
@@ -493,7 +447,7 @@ private Q_SLOTS:
         QCOMPARE(helper.count(QStringLiteral("dialog rejected Authentication failure")), 0);
         // The delay ends with the dialog still there for another try.
         QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
-        QCOMPARE(windowsNamed(input->connection(), dialogTitle).size(), 1);
+        QCOMPARE(topLevelWindowsNamed(input->connection(), dialogTitle).size(), 1);
         // The burst typed into the dialog after the refusal emptied it.
         static constexpr uint8_t backSpace = 22;
         for (int i = 0; i < 3; ++i) {

@@ -200,3 +200,13 @@ RunResult runProgram(const QString &program, const QStringList &arguments, const
     result.err = QString::fromUtf8(process.readAllStandardError());
     return result;
 }
+
+QStringList setprivArguments(const QString &user, const QProcessEnvironment &environment, const QString &program,
+                             const QStringList &arguments)
+{
+    QStringList command{QStringLiteral("--reuid=") + user, QStringLiteral("--regid=") + user,
+                        QStringLiteral("--init-groups"), QStringLiteral("--reset-env"), QStringLiteral("env")};
+    for (const QString &name : environment.keys())
+        command << name + QLatin1Char('=') + environment.value(name);
+    return command << program << arguments;
+}

@@ -72,5 +72,10 @@ struct RunResult {
     QString out;
     QString err;
 };
+// Arguments for `setpriv` that run program as user, with its groups and
+// exactly this environment, as that user's session would. Needs root.
+QStringList setprivArguments(const QString &user, const QProcessEnvironment &environment, const QString &program,
+                             const QStringList &arguments);
+
 RunResult runProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
                      int timeoutMs = 30000);
