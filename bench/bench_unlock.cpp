@@ -10,8 +10,10 @@
 
 #include "AuthManager.h"
 #include "EventTapManager.h"
+#include "InputTestClients.h"
 #include "LockManager.h"
 #include "PamConversation.h"
+#include "TestSession.h"
 #include "UnavailableComponents.h"
 #include "X11InputGrab.h"
 #include "X11Overlay.h"
@@ -20,13 +22,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QQuickView>
 #include <QTest>
-
-#include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
-#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +34,6 @@ namespace {
 
 const QString service = QStringLiteral("paneveil-matrix");
 const QString password = QStringLiteral("benchpassword");
-constexpr uint8_t returnKey = 36;
 
 double medianOf(std::vector<double> values)
 {
@@ -47,43 +43,6 @@ double medianOf(std::vector<double> values)
 
 struct NoPrompt final : PermissionPromptInterface {
     void request(Permission) override {}
-};
-
-// The owner's keyboard: XTest on a connection of its own.
-class Keyboard {
-public:
-    explicit Keyboard(const QByteArray &display) : m_connection(xcb_connect(display.constData(), nullptr))
-    {
-        m_symbols = xcb_key_symbols_alloc(m_connection);
-    }
-    ~Keyboard()
-    {
-        xcb_key_symbols_free(m_symbols);
-        xcb_disconnect(m_connection);
-    }
-    bool type(const QString &text)
-    {
-        for (const QChar character : text) {
-            xcb_keycode_t *codes = xcb_key_symbols_get_keycode(m_symbols, character.unicode());
-            if (!codes || !codes[0]) {
-                std::free(codes);
-                return false;
-            }
-            tap(codes[0]);
-            std::free(codes);
-        }
-        return true;
-    }
-    void tap(uint8_t keycode)
-    {
-        xcb_test_fake_input(m_connection, XCB_KEY_PRESS, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_test_fake_input(m_connection, XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-    }
-
-private:
-    xcb_connection_t *m_connection;
-    xcb_key_symbols_t *m_symbols = nullptr;
 };
 
 template <typename Predicate>
@@ -113,18 +72,13 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot measure: run with pam_wrapper preloaded (through ctest)\n");
         return 1;
     }
-    QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                                        QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                                        QStringLiteral("1280x800x24")});
-    while (!xvfb.canReadLine() && xvfb.waitForReadyRead(10000)) {
-    }
-    const QString display = QLatin1Char(':') + QString::fromUtf8(xvfb.readLine()).trimmed();
-    if (display.size() < 2) {
-        std::fprintf(stderr, "cannot measure: Xvfb did not start\n");
+    TestSession session;
+    if (!session.isValid()) {
+        std::fprintf(stderr, "cannot measure: %s\n", qPrintable(session.error()));
         return 1;
     }
-    qputenv("DISPLAY", display.toLocal8Bit());
+    const QByteArray display = session.display().toLocal8Bit();
+    qputenv("DISPLAY", display);
     qputenv("QT_QPA_PLATFORM", "xcb");
     qunsetenv("WAYLAND_DISPLAY");
     qputenv("XDG_SESSION_TYPE", "x11");
@@ -150,7 +104,7 @@ int main(int argc, char **argv)
         if (auto overlay = makeX11Overlay())
             components.overlay = std::move(overlay);
         LockManager manager(std::move(components));
-        Keyboard keyboard(display.toLocal8Bit());
+        XTestInput keyboard(display);
 
         std::vector<double> unlockMs, pamMs;
         for (int round = 0; round < rounds && status == 0; ++round) {
@@ -167,12 +121,16 @@ int main(int argc, char **argv)
                 status = 1;
                 break;
             }
-            keyboard.type(password);
+            if (!keyboard.type(password)) {
+                std::fprintf(stderr, "cannot measure: the keymap cannot type the password\n");
+                status = 1;
+                break;
+            }
             // Let the typed keys land before the clock starts.
             waitUntil([] { return false; }, 50);
             QElapsedTimer clock;
             clock.start();
-            keyboard.tap(returnKey);
+            keyboard.tap(XKey::returnKey);
             if (!waitUntil([&] { return unlocked.has_value(); }) || !*unlocked || grab->isHeld()) {
                 std::fprintf(stderr, "cannot measure: the right password did not unlock\n");
                 status = 1;
@@ -211,7 +169,5 @@ int main(int argc, char **argv)
                         medianOf(pamMs), rounds);
         }
     }
-    xvfb.terminate();
-    xvfb.waitForFinished(3000);
     return status;
 }

@@ -4,10 +4,12 @@
 #include <QTest>
 
 #include <xcb/xcb_icccm.h>
+#include <xcb/xcb_keysyms.h>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 XTestInput::XTestInput(const QByteArray &display)
     : m_connection(xcb_connect(display.constData(), nullptr))
@@ -29,6 +31,8 @@ XTestInput::XTestInput(const QByteArray &display)
 
 XTestInput::~XTestInput()
 {
+    if (m_symbols)
+        xcb_key_symbols_free(m_symbols);
     if (m_connection)
         xcb_disconnect(m_connection);
 }
@@ -37,6 +41,34 @@ void XTestInput::key(uint8_t keycode, bool press)
 {
     xcb_test_fake_input(m_connection, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, XCB_NONE, 0,
                         0, 0);
+}
+
+void XTestInput::tap(uint8_t keycode)
+{
+    key(keycode, true);
+    key(keycode, false);
+    sync();
+}
+
+bool XTestInput::type(const QString &text)
+{
+    if (!m_symbols)
+        m_symbols = xcb_key_symbols_alloc(m_connection);
+    std::vector<uint8_t> keycodes;
+    for (const QChar character : text) {
+        xcb_keycode_t *codes = m_symbols ? xcb_key_symbols_get_keycode(m_symbols, character.unicode()) : nullptr;
+        const uint8_t keycode = codes ? codes[0] : 0;
+        std::free(codes);
+        if (!keycode)
+            return false;
+        keycodes.push_back(keycode);
+    }
+    for (const uint8_t keycode : keycodes) {
+        key(keycode, true);
+        key(keycode, false);
+    }
+    sync();
+    return true;
 }
 
 void XTestInput::chord(std::initializer_list<uint8_t> modifiers, uint8_t keycode)

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
 
 #include <initializer_list>
 #include <limits>
@@ -17,6 +18,7 @@
 
 // X key codes on an evdev keymap (evdev code + 8), as Xvfb has them.
 namespace XKey {
+inline constexpr uint8_t returnKey = 36;
 inline constexpr uint8_t a = 38;
 inline constexpr uint8_t u = 30;
 inline constexpr uint8_t l = 46;
@@ -35,6 +37,11 @@ public:
     xcb_connection_t *connection() const { return m_connection; }
 
     void key(uint8_t keycode, bool press);
+    // Presses and releases one key; returns once the server has it.
+    void tap(uint8_t keycode);
+    // Taps the key of each character on the server's keymap and returns once
+    // the server has them; false, before typing anything, if one has no key.
+    bool type(const QString &text);
     // Presses the modifiers, taps the key, releases the modifiers.
     void chord(std::initializer_list<uint8_t> modifiers, uint8_t keycode);
     void button(uint8_t button, bool press);
@@ -55,6 +62,7 @@ private:
     xcb_connection_t *m_connection = nullptr;
     xcb_window_t m_root = 0;
     xcb_window_t m_window = 0;
+    xcb_key_symbols_t *m_symbols = nullptr;
 };
 
 // The whole root window as the server has it; empty on failure. For a

@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
 
 #include <cstdio>
 #include <pwd.h>
@@ -104,25 +103,11 @@ class TestUnlockDialogX11 : public QObject {
     Q_OBJECT
 
     std::unique_ptr<XTestInput> input;
-    xcb_key_symbols_t *symbols = nullptr;
 
-    void type(const QString &text)
-    {
-        for (const QChar character : text) {
-            const xcb_keysym_t keysym = character.unicode();
-            Reply<xcb_keycode_t> codes(xcb_key_symbols_get_keycode(symbols, keysym), &std::free);
-            QVERIFY2(codes && codes.get()[0], qPrintable(QStringLiteral("no key for ") + character));
-            input->key(codes.get()[0], true);
-            input->key(codes.get()[0], false);
-        }
-        input->sync();
-    }
+    void type(const QString &text) { QVERIFY2(input->type(text), qPrintable(QStringLiteral("no keys for ") + text)); }
     void pressReturn()
     {
-        static constexpr uint8_t returnKey = 36;
-        input->key(returnKey, true);
-        input->key(returnKey, false);
-        input->sync();
+        input->tap(XKey::returnKey);
     }
     void pressUnlockHotkey() { input->chord({XKey::controlLeft, XKey::superLeft}, XKey::u); }
 
@@ -185,19 +170,12 @@ private Q_SLOTS:
             QSKIP("needs pam_wrapper preloaded (run through ctest)");
         input = std::make_unique<XTestInput>(session->display().toLocal8Bit());
         QVERIFY(input->isValid());
-        symbols = xcb_key_symbols_alloc(input->connection());
-        QVERIFY(symbols);
         const QString user = QString::fromLocal8Bit(getpwuid(getuid())->pw_name);
         for (const auto &[suffix, service] : {std::pair{"", "paneveil-matrix"}, std::pair{"-delay", "paneveil-delay"}}) {
             QFile passdb(QStringLiteral(PANEVEIL_PAM_PASSDB) + QLatin1String(suffix));
             QVERIFY(passdb.open(QIODevice::WriteOnly | QIODevice::Truncate));
             passdb.write(QStringLiteral("%1:%2:%3\n").arg(user, rightPassword, QLatin1String(service)).toUtf8());
         }
-    }
-    void cleanupTestCase()
-    {
-        if (symbols)
-            xcb_key_symbols_free(symbols);
     }
     void cleanup() { QTRY_VERIFY_WITH_TIMEOUT(input->nothingGrabbed(), 5000); }
 
