@@ -112,12 +112,18 @@ class TestUnlockDialogX11 : public QObject {
     void pressUnlockHotkey() { input->chord({XKey::controlLeft, XKey::superLeft}, XKey::u); }
 
     // Locks, presses the unlock hot key and waits for the one dialog.
-    std::optional<FoundWindow> lockAndOpenDialog(LockHelper &helper)
+    // How the owner asks to unlock: the helper's own hot key, or a request
+    // from the app, whose reply carries the outcome.
+    enum class UnlockAsked { byHotkey, byRequest };
+    std::optional<FoundWindow> lockAndOpenDialog(LockHelper &helper, UnlockAsked asked = UnlockAsked::byHotkey)
     {
         helper.send("lock");
         if (!helper.waitFor(QStringLiteral("reply lock true")))
             return std::nullopt;
-        pressUnlockHotkey();
+        if (asked == UnlockAsked::byHotkey)
+            pressUnlockHotkey();
+        else
+            helper.send("unlock");
         for (int i = 0; i < 250; ++i) {
             const QList<FoundWindow> dialogs = topLevelWindowsNamed(input->connection(), dialogTitle);
             if (!dialogs.isEmpty())
@@ -154,13 +160,10 @@ class TestUnlockDialogX11 : public QObject {
         const QList<FoundWindow> overlays = topLevelWindowsNamed(input->connection(), QStringLiteral("Paneveil overlay"));
         return overlays.isEmpty() ? -1 : overlays.first().stackIndex;
     }
-    QString screenshot(const QString &name)
+    void screenshot(const QString &name)
     {
-        const QString path = QDir(QStringLiteral(PANEVEIL_SCREENSHOT_DIR)).filePath(name);
         QDir().mkpath(QStringLiteral(PANEVEIL_SCREENSHOT_DIR));
-        QProcessEnvironment environment = session->environment();
-        runProgram(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, environment);
-        return path;
+        rootWindowImage(input->connection()).save(QDir(QStringLiteral(PANEVEIL_SCREENSHOT_DIR)).filePath(name));
     }
 
 private Q_SLOTS:
@@ -217,11 +220,8 @@ private Q_SLOTS:
     {
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-matrix")});
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
-        helper.send("lock");
-        QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
         // An unlock request from the app waits for the dialog's outcome.
-        helper.send("unlock");
-        QTRY_VERIFY(!topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
+        QVERIFY(lockAndOpenDialog(helper, UnlockAsked::byRequest));
         type(QStringLiteral("wrong"));
         pressReturn();
         QVERIFY(helper.waitFor(QStringLiteral("dialog rejected Authentication failure")));
@@ -255,10 +255,7 @@ private Q_SLOTS:
     {
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil-matrix")});
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
-        helper.send("lock");
-        QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
-        helper.send("unlock");
-        QTRY_VERIFY(!topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
+        QVERIFY(lockAndOpenDialog(helper, UnlockAsked::byRequest));
         for (int attempt = 1; attempt <= 2; ++attempt) {
             type(QStringLiteral("x"));
             pressReturn();
@@ -365,10 +362,7 @@ private Q_SLOTS:
         LockHelper helper({QStringLiteral("--service"), QStringLiteral("paneveil")}, user);
         QVERIFY(helper.waitFor(QStringLiteral("ready")));
         QVERIFY(helper.waitFor(QStringLiteral("user ") + user));
-        helper.send("lock");
-        QVERIFY(helper.waitFor(QStringLiteral("reply lock true")));
-        helper.send("unlock");
-        QTRY_VERIFY(!topLevelWindowsNamed(input->connection(), dialogTitle).isEmpty());
+        QVERIFY(lockAndOpenDialog(helper, UnlockAsked::byRequest));
         type(rightPassword);
         pressReturn();
         // pam_unix's refusal comes after its failure delay, with the dialog kept.
