@@ -38,9 +38,7 @@ class TestDesktopNotificationPrompt : public QObject {
 private Q_SLOTS:
     void init()
     {
-        TestSession::Options options;
-        options.withDisplay = false;
-        session = std::make_unique<TestSession>(options);
+        session = TestSession::busOnly();
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         daemonBus = session->connect(QStringLiteral("notifications"));
         helperBus = session->connect(QStringLiteral("helper"));

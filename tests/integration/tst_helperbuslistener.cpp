@@ -76,7 +76,7 @@ private:
 private Q_SLOTS:
     void init()
     {
-        session = std::make_unique<TestSession>(TestSession::Options{.withDisplay = false, .serviceDirectory = {}});
+        session = TestSession::busOnly();
         QVERIFY2(session->isValid(), qPrintable(session->error()));
         fakes.emplace();
         delegate = std::make_unique<HelperDelegate>(fakes->release());

@@ -83,9 +83,7 @@ private:
 private Q_SLOTS:
     void init()
     {
-        TestSession::Options options;
-        options.withDisplay = false;
-        session = std::make_unique<TestSession>(options);
+        session = TestSession::busOnly();
         QVERIFY2(session->isValid(), qPrintable(session->error()));
     }
     void cleanup() { session.reset(); }

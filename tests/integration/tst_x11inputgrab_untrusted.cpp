@@ -91,9 +91,7 @@ private Q_SLOTS:
         input = std::make_unique<XTestInput>(server->display.toLocal8Bit());
         qputenv("XAUTHORITY", untrusted);
         QVERIFY(input->isValid());
-        TestSession::Options options;
-        options.withDisplay = false;
-        bus = std::make_unique<TestSession>(options);
+        bus = TestSession::busOnly();
         QVERIFY2(bus->isValid(), qPrintable(bus->error()));
     }
 

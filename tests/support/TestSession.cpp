@@ -60,6 +60,13 @@ TestSession::TestSession(const Options &options)
     startBus(options);
 }
 
+std::unique_ptr<TestSession> TestSession::busOnly()
+{
+    Options options;
+    options.withDisplay = false;
+    return std::make_unique<TestSession>(options);
+}
+
 std::unique_ptr<TestSession> TestSession::activating(const QString &serviceDirectory, const QString &user)
 {
     QProcessEnvironment busEnvironment = QProcessEnvironment::systemEnvironment();

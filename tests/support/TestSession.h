@@ -28,6 +28,8 @@ public:
     // A session whose bus starts services from serviceDirectory and has no
     // display in its own environment, as at login: an activated service only
     // reaches the display through what a client hands over.
+    // A session bus alone, without a display.
+    static std::unique_ptr<TestSession> busOnly();
     static std::unique_ptr<TestSession> activating(const QString &serviceDirectory, const QString &user = {});
     ~TestSession();
     TestSession(const TestSession &) = delete;
